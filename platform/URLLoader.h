@@ -1,0 +1,40 @@
+#pragma once
+// Whole-resource loading: GET a URL and return its body, or say why not.
+//
+// Only http and https; redirects followed up to a bound and never from https down to http;
+// certificates and host names verified. A response with status 400 or above is a failed
+// load, so an error page never passes for a document. Callable from any thread; it blocks
+// the caller until the load ends or a timeout fires.
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+struct LoadOptions {
+    // A dead host should not freeze the screen that asked for long; a feed is small, so
+    // 30 s for the whole body is generous even on a poor mobile link.
+    long connectTimeoutMs = 10'000;
+    long totalTimeoutMs = 30'000;
+    // The programme feed and the advertisement list are a few hundred kilobytes at most; a
+    // server sending more than this is broken or hostile.
+    size_t maxBytes = 8 * 1024 * 1024;
+    long maxRedirects = 8;
+    // Extra CA bundle (PEM) to trust besides the system store; tests use it for a loopback CA.
+    std::string caFile;
+};
+
+struct LoadResult {
+    bool ok = false;
+    std::string bytes;   // the body; empty unless ok
+    long httpStatus = 0; // final status, 0 when no response came
+    std::string error;   // why the load failed
+};
+
+LoadResult loadURL(const std::string& url, const LoadOptions& options = {});
+
+// Initialises libcurl for the process. Call once from main() (or a test's main) before any
+// thread starts; later calls do nothing.
+void initNetworking();
+
+}  // namespace platform
