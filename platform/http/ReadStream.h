@@ -1,0 +1,96 @@
+#pragma once
+// An HTTP GET whose body is read in small non-blocking pieces on the thread that scheduled it,
+// driven by that thread's RunLoop. This is the download under the streaming engine.
+//
+// Threads: create, open, setClient, scheduleWithRunLoop, read, hasBytesAvailable,
+// responseHeaders and close are called on one thread, the one whose RunLoop drives the stream
+// (the streaming thread). RunLoop::wakeUp may be called from any thread.
+//
+// Contract (implemented over libcurl's multi interface):
+// - GET over HTTP/1.1; only http and https; redirects followed silently up to a bound and
+//   never from https down to http; certificates and host names verified; no compressed
+//   transfer encodings asked for. "ICY 200 OK" is accepted like HTTP 200.
+// - With a Range value "bytes=N-..." a server that ignores it (200 from byte 0) has its first
+//   N bytes skipped here, so the caller always gets the body from where it asked. 416 is end.
+// - Status codes are otherwise not examined: a 404's body arrives as bytes.
+// - Back-pressure: while nobody reads, the transfer pauses once a small internal buffer is
+//   full. A connection that delivers nothing for `stallTimeoutSeconds` (time paused for
+//   back-pressure excluded) gives the error event; so does a refused or unreachable host.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace platform::http {
+
+// Event types, as bit values of the client mask.
+enum : int {
+    kReadStreamEventHasBytesAvailable = 2,
+    kReadStreamEventErrorOccurred = 8,
+    kReadStreamEventEndEncountered = 16,
+};
+
+class ReadStream;
+class RunLoop;
+
+using ReadStreamClientCallback = void (*)(ReadStream* stream, int eventType, void* clientInfo);
+
+struct ReadStreamOptions {
+    std::string rangeHeader;  // the Range header's value, empty for none
+    // A connection that goes this long without a byte (not counting back-pressure pauses)
+    // is an error: long enough for a slow mobile link or a server warming up a stream.
+    double stallTimeoutSeconds = 20.0;
+    long maxRedirects = 8;
+    std::string caFile;  // extra CA bundle to trust (tests); the system store otherwise
+};
+
+class ReadStream {
+public:
+    static std::unique_ptr<ReadStream> create(const std::string& url,
+                                              const ReadStreamOptions& options = {});
+    virtual ~ReadStream() = default;
+
+    // Whether redirects are followed silently (the default is off, as with the platform's
+    // stream). Returns whether the setting was accepted.
+    virtual bool setShouldAutoredirect(bool follow) = 0;
+
+    // Starts the connection asynchronously. False when the request cannot even be started.
+    virtual bool open() = 0;
+
+    // Registers the client for the events in `eventMask`.
+    virtual void setClient(int eventMask, ReadStreamClientCallback callback, void* clientInfo) = 0;
+
+    // Events are delivered from inside runOnce of this loop, on its thread.
+    virtual void scheduleWithRunLoop(const std::shared_ptr<RunLoop>& runLoop) = 0;
+
+    virtual bool hasBytesAvailable() = 0;
+
+    // Non-blocking: up to maxLength bytes; 0 at the end; -1 on error.
+    virtual long read(uint8_t* buffer, long maxLength) = 0;
+
+    // The final response's header fields (after redirects), available from the first
+    // bytes-available event on; empty before.
+    virtual std::map<std::string, std::string> responseHeaders() = 0;
+
+    // Ends the transfer and unschedules the stream; no event is delivered afterwards.
+    virtual void close() = 0;
+};
+
+// One per thread. Streams scheduled on it deliver their events inside runOnce.
+class RunLoop {
+public:
+    // The calling thread's loop, created on first use.
+    static std::shared_ptr<RunLoop> current();
+    virtual ~RunLoop() = default;
+
+    // Handles at most one event and returns true, or returns true after `seconds` with none.
+    // Returns false at once when no stream is scheduled on this loop.
+    virtual bool runOnce(double seconds) = 0;
+
+    // Any thread: makes a waiting runOnce return early (it then reports true).
+    virtual void wakeUp() = 0;
+};
+
+}  // namespace platform::http
