@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libxml2-dev libcurl4-openssl-dev ca-certificates openssl
+  libxml2-dev libcurl4-openssl-dev ca-certificates openssl libssl-dev curl
   libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
