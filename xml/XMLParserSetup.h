@@ -1,0 +1,18 @@
+#pragma once
+// Process-wide libxml2 set-up and the parser options every XML parse of the model uses.
+
+#include <libxml/parser.h>
+
+// Initialises libxml2 once for the process: call it first on the main thread, before any
+// thread parses (the app from main(), tests from their set-up). Later calls do nothing; the
+// document factories call it too, so a forgotten call is not fatal.
+//
+// It also installs an external-entity loader that refuses every resource: the model parses
+// whatever a server sends and has no use for anything a document points at.
+void initXMLParser();
+
+// Options for every XML parse. Deliberately absent: XML_PARSE_NOENT (it would substitute and so
+// load external entities), XML_PARSE_DTDLOAD / DTDATTR / DTDVALID (they fetch the external
+// subset), XML_PARSE_HUGE (it lifts libxml2's limits on depth and text size) and
+// XML_PARSE_XINCLUDE. NONET keeps the network off even if one of those were added later.
+inline constexpr int kCXMLParseOptions = XML_PARSE_NONET;
