@@ -1,0 +1,284 @@
+#pragma once
+// AudioStreamer plays one audio resource named by a URL (a file or an endless live stream over
+// HTTP or HTTPS). A thread of its own downloads the resource, feeds the bytes to the audio
+// file-stream parser, copies the parsed packets into a ring of output buffers and drives the
+// output queue. Every state change is announced on the main thread with
+// ASStatusChangedNotification (object: the streamer).
+//
+// Creation: always through a shared_ptr (AudioStreamer::create or std::make_shared), because the
+// streaming thread keeps the streamer alive for as long as it runs.
+//
+// Threads that enter the object:
+// - the main thread: the public operations below, the state notification, the alert, the
+//   interruption listener;
+// - the streaming thread (one per run, detached): startInternal, openReadStream, the read-stream
+//   events, both parser callbacks, createQueue, enqueueBuffer, internalSeekToTime, the clean-up;
+// - the output queue's own thread: the buffer-done and is-running callbacks.
+//
+// Lock order: the streamer lock (recursive) before queueBuffersMutex. No code takes the streamer
+// lock while holding queueBuffersMutex, and the streaming thread never waits on
+// queueBufferReadyCondition, nor joins the queue's thread, while it holds the streamer lock.
+// A notification posted from a setState on the main thread runs inside the streamer lock: an
+// observer may read the streamer, but calls stop (or drops the last reference) only when the
+// state is AS_STATE_IDLE.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/NotificationCenter.h"
+#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/AudioQueue.h"
+#include "platform/audio/AudioTypes.h"
+
+namespace platform::http {
+class ReadStream;
+class RunLoop;
+}  // namespace platform::http
+
+// The notification posted on every state change; its object is the streamer.
+extern const char* const ASStatusChangedNotification;
+
+enum AudioStreamerState : int32_t {
+    AS_STATE_IDLE = 0,
+    AS_STATE_STARTING_THREAD = 1,
+    AS_STATE_WAITING_FOR_DATA = 2,
+    AS_STATE_FLUSHING_EOF = 3,
+    AS_STATE_WAITING_FOR_QUEUE_TO_START = 4,
+    AS_STATE_PLAYING = 5,
+    AS_STATE_BUFFERING = 6,
+    AS_STATE_STOPPING = 7,
+    AS_STATE_STOPPED = 8,
+    AS_STATE_PAUSED = 9,
+};
+
+enum AudioStreamerStopReason : int32_t {
+    AS_STOP_REASON_NONE = 0,
+    AS_STOP_REASON_EOF = 1,
+    AS_STOP_REASON_USER = 2,
+    AS_STOP_REASON_ERROR = 3,
+    AS_STOP_REASON_TEMPORARY = 4,
+};
+
+enum AudioStreamerErrorCode : int32_t {
+    AS_NO_ERROR = 0,
+    AS_NETWORK_CONNECTION_FAILED = 1,
+    AS_FILE_STREAM_GET_PROPERTY_FAILED = 2,
+    AS_FILE_STREAM_SEEK_FAILED = 3,
+    AS_FILE_STREAM_PARSE_BYTES_FAILED = 4,
+    AS_FILE_STREAM_OPEN_FAILED = 5,
+    AS_FILE_STREAM_CLOSE_FAILED = 6,
+    AS_AUDIO_DATA_NOT_FOUND = 7,
+    AS_AUDIO_QUEUE_CREATION_FAILED = 8,
+    AS_AUDIO_QUEUE_BUFFER_ALLOCATION_FAILED = 9,
+    AS_AUDIO_QUEUE_ENQUEUE_FAILED = 10,
+    AS_AUDIO_QUEUE_ADD_LISTENER_FAILED = 11,
+    AS_AUDIO_QUEUE_REMOVE_LISTENER_FAILED = 12,
+    AS_AUDIO_QUEUE_START_FAILED = 13,
+    AS_AUDIO_QUEUE_PAUSE_FAILED = 14,
+    AS_AUDIO_QUEUE_BUFFER_MISMATCH = 15,
+    AS_AUDIO_QUEUE_DISPOSE_FAILED = 16,
+    AS_AUDIO_QUEUE_STOP_FAILED = 17,
+    AS_AUDIO_QUEUE_FLUSH_FAILED = 18,
+    AS_AUDIO_STREAMER_FAILED = 19,
+    AS_GET_AUDIO_TIME_FAILED = 20,
+    AS_AUDIO_BUFFER_TOO_SMALL = 21,
+};
+
+// The buffer ring.
+constexpr uint32_t kAQBufferCount = 16;           // buffers in the ring
+constexpr uint32_t kAQDefaultBufSize = 2048;      // bytes per buffer when the parser gives no size
+constexpr uint32_t kAQPacketDescCapacity = 512;   // packet descriptions per buffer
+constexpr uint64_t kBitRateSamplePackets = 5000;  // described packets summed for the estimate
+constexpr uint64_t kBitRateMinSamplePackets = 50; // the estimate is trusted above this count
+// A waiting or buffering queue starts once this many buffers are queued: one fewer than the
+// ring, so the streaming thread always has a free buffer to fill meanwhile.
+constexpr int32_t kAQStartThreshold = kAQBufferCount - 1;
+
+class AudioStreamer;
+struct AudioStreamerTestAccess;
+
+// The plain callbacks the platform calls; each forwards to one method of the streamer passed
+// as client pointer.
+void MyPropertyListenerProc(void* inClientData, audio::AudioFileStreamID inAudioFileStream,
+                            audio::AudioFileStreamPropertyID inPropertyID, uint32_t* ioFlags);
+void MyPacketsProc(void* inClientData, uint32_t inNumberBytes, uint32_t inNumberPackets,
+                   const void* inInputData,
+                   audio::AudioStreamPacketDescription* inPacketDescriptions);
+void MyAudioQueueOutputCallback(void* inClientData, audio::AudioQueueRef inAQ,
+                                audio::AudioQueueBufferRef inBuffer);
+void MyAudioQueueIsRunningCallback(void* inUserData, audio::AudioQueueRef inAQ,
+                                   audio::AudioQueuePropertyID inID);
+void MyAudioSessionInterruptionListener(void* inClientData, uint32_t inInterruptionState);
+void ASReadStreamCallBack(platform::http::ReadStream* aStream, int eventType, void* inClientInfo);
+
+class AudioStreamer : public std::enable_shared_from_this<AudioStreamer> {
+public:
+    using HeaderMap = std::map<std::string, std::string>;
+
+    static std::shared_ptr<AudioStreamer> create(std::string url);
+
+    // Prefer create(); the object must be owned by a shared_ptr before start is called.
+    explicit AudioStreamer(std::string url);
+    // Calls stop, so a streamer is never destroyed while its streaming thread runs.
+    ~AudioStreamer();
+    AudioStreamer(const AudioStreamer&) = delete;
+    AudioStreamer& operator=(const AudioStreamer&) = delete;
+
+    // Main thread only. From AS_STATE_IDLE launches a streaming thread; on a paused streamer
+    // resumes; otherwise does nothing.
+    void start();
+    // Main thread (never the streaming thread). Returns once the streaming thread has ended.
+    void stop();
+    // Main thread. Pauses a playing streamer, resumes a paused one.
+    void pause();
+    // Main thread. Records the request; the streaming thread carries it out.
+    void seekToTime(double newSeekTime);
+
+    bool isPlaying() const;
+    bool isPaused() const;
+    bool isWaiting() const;
+    bool isIdle() const;
+
+    double calculatedBitRate() const;
+    double progress();
+    double duration() const;
+
+    AudioStreamerState state() const { return state_.load(); }
+    AudioStreamerErrorCode errorCode() const { return errorCode_.load(); }
+    void setErrorCode(AudioStreamerErrorCode code) { errorCode_.store(code); }
+    uint32_t bitRate() const { return bitRate_.load(); }
+    void setBitRate(uint32_t value) { bitRate_.store(value); }
+    // A copy of the first response's header fields of this run, none before it.
+    std::optional<HeaderMap> httpHeaders() const;
+    const std::string& urlString() const { return url; }
+
+    static std::string stringForErrorCode(int32_t anErrorCode);
+    static audio::AudioFileTypeID hintForFileExtension(const std::string& fileExtension);
+
+    // Streaming threads that have not finished yet, in the whole process. A streaming thread
+    // ends just after it released the streamer; tools and tests wait for this to reach 0
+    // before they tear down what the thread may still touch.
+    static int liveStreamingThreads();
+    static bool waitForStreamingThreads(double timeoutSeconds);
+
+private:
+    friend struct AudioStreamerTestAccess;
+    friend void MyPropertyListenerProc(void*, audio::AudioFileStreamID,
+                                       audio::AudioFileStreamPropertyID, uint32_t*);
+    friend void MyPacketsProc(void*, uint32_t, uint32_t, const void*,
+                              audio::AudioStreamPacketDescription*);
+    friend void MyAudioQueueOutputCallback(void*, audio::AudioQueueRef, audio::AudioQueueBufferRef);
+    friend void MyAudioQueueIsRunningCallback(void*, audio::AudioQueueRef,
+                                              audio::AudioQueuePropertyID);
+    friend void MyAudioSessionInterruptionListener(void*, uint32_t);
+    friend void ASReadStreamCallBack(platform::http::ReadStream*, int, void*);
+
+    // States, errors and the predicates (AudioStreamer.cpp).
+    void setState(AudioStreamerState aStatus);
+    void mainThreadStateNotification();
+    bool isFinishing() const;
+    bool runLoopShouldExit() const;
+    void failWithErrorCode(AudioStreamerErrorCode anErrorCode);
+    void presentAlertWithTitle(const std::string& title, const std::string& message);
+    void wakeStreamingThread();
+
+    // The streaming thread (AudioStreamerThread.cpp).
+    void startInternal();
+    void cleanUpStreamingThread();
+    bool openReadStream();
+    void handleReadFromStream(platform::http::ReadStream* aStream, int eventType);
+    void handleEndOfStream();
+    void handleBytesAvailable();
+    static int32_t fileLengthFromHeaders(const HeaderMap& headers);
+
+    // The buffer pipeline (AudioStreamerBuffers.cpp).
+    void handlePropertyChangeForFileStream(audio::AudioFileStreamID inAudioFileStream,
+                                           audio::AudioFileStreamPropertyID inPropertyID,
+                                           uint32_t* ioFlags);
+    void handleAudioPackets(const void* inInputData, uint32_t inNumberBytes,
+                            uint32_t inNumberPackets,
+                            const audio::AudioStreamPacketDescription* inPacketDescriptions);
+    void enqueueBuffer();
+    void createQueue();
+    void handleBufferCompleteForQueue(audio::AudioQueueRef inAQ,
+                                      audio::AudioQueueBufferRef inBuffer);
+
+    // Control and timing (AudioStreamerControl.cpp).
+    void internalSeekToTime(double newSeekTime);
+    void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
+                                      audio::AudioQueuePropertyID propertyID);
+    void handleInterruptionChangeToState(uint32_t inInterruptionState);
+
+    // ---- Fields, in the design's order. ----
+    // Set once by the constructor.
+    const std::string url;
+    // Guarded by the streamer lock; created and disposed on the streaming thread.
+    audio::AudioQueueRef audioQueue = nullptr;
+    audio::AudioFileStreamID audioFileStream = nullptr;
+    audio::AudioStreamBasicDescription asbd{};
+    // The streaming thread of the current run; a default id (no thread) while idle.
+    std::thread::id internalThread;
+    // Written by createQueue before the queue can return any buffer; read by the queue's thread.
+    audio::AudioQueueBufferRef audioQueueBuffer[kAQBufferCount] = {};
+    // Streaming thread only: the buffer being filled and its descriptions.
+    audio::AudioStreamPacketDescription packetDescs[kAQPacketDescCapacity] = {};
+    uint32_t fillBufferIndex = 0;
+    uint32_t packetBufferSize = 0;
+    uint32_t bytesFilled = 0;
+    uint32_t packetsFilled = 0;
+    // Written under queueBuffersMutex. buffersUsed is also read without it by the loop's
+    // underrun check, which only the streaming thread's own increments can make late.
+    bool inuse[kAQBufferCount] = {};
+    std::atomic<int32_t> buffersUsed{0};
+    // Guarded by the streamer lock.
+    std::optional<HeaderMap> httpHeaders_;
+    // Written under the streamer lock; the three public ones are also read without it.
+    std::atomic<AudioStreamerState> state_{AS_STATE_IDLE};
+    AudioStreamerStopReason stopReason = AS_STOP_REASON_NONE;
+    std::atomic<AudioStreamerErrorCode> errorCode_{AS_NO_ERROR};
+    audio::OSStatus err = 0;
+    bool discontinuous = false;
+    // Exist for the object's lifetime, so that a buffer-done callback still finishing after the
+    // queue's disposal never touches a destroyed mutex. Lock order: after the streamer lock.
+    std::mutex queueBuffersMutex;
+    std::condition_variable queueBufferReadyCondition;
+    // Streaming thread only (opened, read, closed there).
+    std::unique_ptr<platform::http::ReadStream> stream;
+    platform::NotificationCenter* notificationCenter = nullptr;
+    std::atomic<uint32_t> bitRate_{0};
+    // Written on the streaming thread under the streamer lock; read without it by duration.
+    std::atomic<int32_t> dataOffset{0};
+    std::atomic<int32_t> fileLength{0};
+    int32_t seekByteOffset = 0;
+    uint64_t audioDataByteCount = 0;
+    // Written by the streaming thread only; read without a lock by calculatedBitRate. The total
+    // is stored before the count, so a reader sees at most one packet more in the total.
+    std::atomic<uint64_t> processedPacketsCount{0};
+    std::atomic<uint64_t> processedPacketsSizeTotal{0};
+    // Guarded by the streamer lock.
+    double seekTime = 0;
+    bool seekWasRequested = false;
+    double requestedSeekTime = 0;
+    double sampleRate = 0;
+    std::atomic<double> packetDuration{0};
+    double lastProgress = 0;
+
+    // ---- Synchronisation and wake-ups. ----
+    // The streamer lock, recursive: failWithErrorCode calls setState, isWaiting calls
+    // isFinishing, and observers of a main-thread notification run inside setState.
+    mutable std::recursive_mutex streamerLock;
+    // The streaming thread's event loop while it runs, so that stop, seeks and the queue's
+    // stop can end its 0.25 s sleep at once. Guarded by the streamer lock.
+    std::shared_ptr<platform::http::RunLoop> runLoop;
+    // stop waits here for AS_STATE_IDLE instead of polling. Taken only for the hand-over of
+    // a state change, never together with queueBuffersMutex; after the streamer lock.
+    std::mutex idleMutex;
+    std::condition_variable idleCondition;
+};

@@ -1,0 +1,232 @@
+// Playback control and timing: pause, stop, seek, progress, duration and the bit rate behind
+// them, and the two notifications from outside (the queue's is-running, interruptions).
+
+#include <cmath>
+#include <limits>
+
+#include "platform/Log.h"
+#include "platform/audio/AudioSession.h"
+#include "platform/http/ReadStream.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+
+// Converts toward zero like a C cast, but a value out of range saturates instead of being
+// undefined, and NaN gives 0: seek times come from callers and from divisions by estimates.
+template <typename Int>
+Int saturatingTruncate(double value) {
+    if (std::isnan(value)) return 0;
+    if (value <= double(std::numeric_limits<Int>::min())) return std::numeric_limits<Int>::min();
+    if (value >= double(std::numeric_limits<Int>::max())) return std::numeric_limits<Int>::max();
+    return static_cast<Int>(value);
+}
+
+}  // namespace
+
+double AudioStreamer::calculatedBitRate() const {
+    const double duration = packetDuration.load();
+    // The count is read before the total: the total is at least as new as the count.
+    const uint64_t count = processedPacketsCount.load();
+    if (duration != 0 && count > kBitRateMinSamplePackets) {
+        const uint64_t averagePacketByteSize = processedPacketsSizeTotal.load() / count;
+        return 8.0 * static_cast<double>(averagePacketByteSize) / duration;
+    }
+    return static_cast<double>(bitRate_.load());
+}
+
+double AudioStreamer::duration() const {
+    const double calculatedBitRateValue = calculatedBitRate();
+    const int32_t length = fileLength.load();
+    if (calculatedBitRateValue == 0 || length == 0) return 0.0;
+    const auto audioBytes = static_cast<int32_t>(int64_t(length) - dataOffset.load());
+    return static_cast<double>(audioBytes) / (calculatedBitRateValue * 0.125);
+}
+
+double AudioStreamer::progress() {
+    std::lock_guard lock(streamerLock);
+    const AudioStreamerState current = state_.load();
+    if (sampleRate > 0 && !isFinishing() &&
+        (current == AS_STATE_PLAYING || current == AS_STATE_PAUSED ||
+         current == AS_STATE_BUFFERING)) {
+        audio::AudioTimeStamp queueTime;
+        bool discontinuity = false;
+        err = audio::AudioQueueGetCurrentTime(audioQueue, nullptr, &queueTime, &discontinuity);
+        if (err == audio::kAudioQueueErr_NotRunning) return lastProgress;
+        if (err) {
+            failWithErrorCode(AS_GET_AUDIO_TIME_FAILED);
+            // The time stamp means nothing after a failure: keep the last position.
+            return lastProgress;
+        }
+        double progressValue = seekTime + queueTime.mSampleTime / sampleRate;
+        if (progressValue < 0.0) progressValue = 0.0;
+        lastProgress = progressValue;
+        return progressValue;
+    }
+    return lastProgress;
+}
+
+void AudioStreamer::seekToTime(double newSeekTime) {
+    std::lock_guard lock(streamerLock);
+    seekWasRequested = true;
+    requestedSeekTime = newSeekTime;
+    // The streaming thread carries the seek out as soon as its event loop returns.
+    wakeStreamingThread();
+}
+
+void AudioStreamer::internalSeekToTime(double newSeekTime) {
+    std::lock_guard lock(streamerLock);
+    if (calculatedBitRate() == 0.0 || fileLength.load() <= 0) return;
+
+    // Proportional position in the audio data.
+    const int32_t length = fileLength.load();
+    const int32_t offset = dataOffset.load();
+    seekByteOffset = saturatingTruncate<int32_t>(
+        offset + (newSeekTime / duration()) * (double(length) - double(offset)));
+
+    // Not closer to the end than two buffers. Compared unsigned, so a negative offset takes the
+    // limit, and a negative limit (a resource shorter than two buffers) never applies.
+    const auto limit = static_cast<int32_t>(int64_t(length) - 2 * int64_t(packetBufferSize));
+    if (static_cast<uint32_t>(seekByteOffset) > static_cast<uint32_t>(limit)) {
+        seekByteOffset = limit;
+    }
+
+    seekTime = newSeekTime;
+
+    // Where the parser knows the exact start of the packet, start there and correct the time.
+    const double calculatedBitRateValue = calculatedBitRate();
+    if (packetDuration.load() > 0 && calculatedBitRateValue > 0 && audioFileStream) {
+        const int64_t seekPacket =
+            saturatingTruncate<int64_t>(std::floor(newSeekTime / packetDuration.load()));
+        uint32_t ioFlags = 0;
+        int64_t packetAlignedByteOffset = 0;
+        err = audio::AudioFileStreamSeek(audioFileStream, seekPacket, &packetAlignedByteOffset,
+                                         &ioFlags);
+        const int64_t alignedPosition = int64_t(offset) + packetAlignedByteOffset;
+        if (!err && !(ioFlags & audio::kAudioFileStreamSeekFlag_OffsetIsEstimated) &&
+            packetAlignedByteOffset >= 0 && alignedPosition <= INT32_MAX) {
+            const int64_t bytesBetween = int64_t(seekByteOffset - offset) - packetAlignedByteOffset;
+            seekTime += double(bytesBetween) * -8.0 / calculatedBitRateValue;
+            seekByteOffset = static_cast<int32_t>(alignedPosition);
+        }
+        // A failed or estimated parser seek is no error: the proportional offset stands.
+    }
+
+    // Closing the stream also makes enqueueBuffer return without waiting.
+    if (stream) {
+        stream->close();
+        stream.reset();
+    }
+
+    setState(AS_STATE_STOPPING);
+    stopReason = AS_STOP_REASON_TEMPORARY;
+
+    // A queue exists only once packets came; before that there is nothing to stop.
+    if (audioQueue) {
+        err = audio::AudioQueueStop(audioQueue, true);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_STOP_FAILED);
+            return;
+        }
+    }
+    // The partly filled buffer holds audio from before the seek; it must not be played after it.
+    bytesFilled = 0;
+    packetsFilled = 0;
+
+    // The result needs no check: without a stream the loop's next run reports that nothing is
+    // scheduled, and the thread cleans up.
+    (void)openReadStream();
+}
+
+void AudioStreamer::pause() {
+    std::lock_guard lock(streamerLock);
+    if (state_.load() == AS_STATE_PLAYING) {
+        err = audio::AudioQueuePause(audioQueue);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_PAUSE_FAILED);
+            return;
+        }
+        setState(AS_STATE_PAUSED);
+    } else if (state_.load() == AS_STATE_PAUSED) {
+        err = audio::AudioQueueStart(audioQueue, nullptr);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
+            return;
+        }
+        setState(AS_STATE_PLAYING);
+    }
+}
+
+void AudioStreamer::stop() {
+    {
+        std::lock_guard lock(streamerLock);
+        const AudioStreamerState current = state_.load();
+        if (audioQueue &&
+            (current == AS_STATE_PLAYING || current == AS_STATE_PAUSED ||
+             current == AS_STATE_BUFFERING || current == AS_STATE_WAITING_FOR_QUEUE_TO_START)) {
+            setState(AS_STATE_STOPPING);
+            stopReason = AS_STOP_REASON_USER;
+            err = audio::AudioQueueStop(audioQueue, true);
+            if (err) {
+                failWithErrorCode(AS_AUDIO_QUEUE_STOP_FAILED);
+                return;
+            }
+        } else if (current != AS_STATE_IDLE) {
+            setState(AS_STATE_STOPPED);
+            stopReason = AS_STOP_REASON_USER;
+        }
+        seekWasRequested = false;
+        wakeStreamingThread();
+
+        // The streaming thread itself (say, dropping the last reference) must not wait for its
+        // own end.
+        if (std::this_thread::get_id() == internalThread) return;
+    }
+
+    // Without any lock, so that the streaming thread can finish. Woken by setState.
+    std::unique_lock idle(idleMutex);
+    idleCondition.wait(idle, [this] { return state_.load() == AS_STATE_IDLE; });
+}
+
+void AudioStreamer::handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
+                                                 audio::AudioQueuePropertyID propertyID) {
+    // On the queue's thread.
+    std::lock_guard lock(streamerLock);
+    if (propertyID != audio::kAudioQueueProperty_IsRunning) return;
+
+    switch (state_.load()) {
+        case AS_STATE_STOPPING: {
+            // The notification of a start can arrive after a stop was asked for (an end of stream
+            // right after a late start): only a queue that no longer runs has stopped. Without
+            // this check the clean-up would cut off what is still queued.
+            if (inAQ == audioQueue) {
+                uint32_t isRunning = 0;
+                uint32_t size = sizeof(isRunning);
+                if (audio::AudioQueueGetProperty(inAQ, audio::kAudioQueueProperty_IsRunning,
+                                                 &isRunning, &size) == 0 &&
+                    isRunning != 0) {
+                    return;
+                }
+            }
+            setState(AS_STATE_STOPPED);
+            wakeStreamingThread();
+            break;
+        }
+        case AS_STATE_WAITING_FOR_QUEUE_TO_START:
+            // The platform's queue thread needed a run loop of its own here; ours does not.
+            setState(AS_STATE_PLAYING);
+            break;
+        default:
+            platform::log("AudioQueue changed state in unexpected way.");
+            break;
+    }
+}
+
+void AudioStreamer::handleInterruptionChangeToState(uint32_t inInterruptionState) {
+    // pause toggles: an interruption pauses a playing streamer and its end resumes it.
+    if (inInterruptionState == audio::kAudioSessionBeginInterruption) {
+        pause();
+    } else if (inInterruptionState == audio::kAudioSessionEndInterruption) {
+        (void)audio::AudioSessionSetActive(true);
+        pause();
+    }
+}

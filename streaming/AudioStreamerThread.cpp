@@ -1,0 +1,404 @@
+// The streaming thread: start, the thread body with its event loop and clean-up, the HTTP read
+// stream, and the handling of its events (bytes to the parser, end of stream, errors).
+
+#include <cctype>
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+
+#include "platform/LocalizedString.h"
+#include "platform/Log.h"
+#include "platform/MainQueue.h"
+#include "platform/audio/AudioSession.h"
+#include "platform/http/ReadStream.h"
+#include "streaming/AudioStreamer.h"
+#include "streaming/StreamerAssert.h"
+
+namespace {
+
+constexpr double kRunLoopSliceSeconds = 0.25;
+constexpr long kReadChunkBytes = 2048;
+constexpr int kReadStreamEvents = platform::http::kReadStreamEventHasBytesAvailable |
+                                  platform::http::kReadStreamEventErrorOccurred |
+                                  platform::http::kReadStreamEventEndEncountered;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The extension of the URL's path (percent escapes decoded, query and fragment left out): the
+// text after the last dot of the last path component, empty when there is none.
+std::string pathExtensionOfURL(const std::string& url) {
+    size_t pathStart = 0;
+    const size_t scheme = url.find("://");
+    if (scheme != std::string::npos) {
+        pathStart = url.find('/', scheme + 3);
+        if (pathStart == std::string::npos) return {};
+    }
+    const size_t pathEnd = url.find_first_of("?#", pathStart);
+    const std::string rawPath = url.substr(pathStart, pathEnd == std::string::npos
+                                                          ? std::string::npos
+                                                          : pathEnd - pathStart);
+    std::string path;
+    for (size_t i = 0; i < rawPath.size(); ++i) {
+        if (rawPath[i] == '%' && i + 2 < rawPath.size() + 0 && hexValue(rawPath[i + 1]) >= 0 &&
+            hexValue(rawPath[i + 2]) >= 0) {
+            path.push_back(char(hexValue(rawPath[i + 1]) * 16 + hexValue(rawPath[i + 2])));
+            i += 2;
+        } else {
+            path.push_back(rawPath[i]);
+        }
+    }
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = component.rfind('.');
+    if (dot == std::string::npos) return {};
+    return component.substr(dot + 1);
+}
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+// ---- start ----
+
+void AudioStreamer::start() {
+    std::lock_guard lock(streamerLock);
+    if (state_.load() == AS_STATE_PAUSED) {
+        pause();
+        return;
+    }
+    if (state_.load() != AS_STATE_IDLE) return;
+
+    STREAMER_ASSERT(platform::MainQueue::main().isMainThread(),
+                    "Playback can only be started from the main thread.");
+    notificationCenter = &platform::NotificationCenter::defaultCenter();
+    setState(AS_STATE_STARTING_THREAD);
+
+    // The thread owns a reference for as long as it runs, and counts itself out only after
+    // it has let go of the streamer.
+    streaming_detail::streamingThreadStarted();
+    try {
+        std::thread thread([self = shared_from_this()]() mutable {
+            self->startInternal();
+            self.reset();
+            streaming_detail::streamingThreadEnded();
+        });
+        internalThread = thread.get_id();
+        thread.detach();
+    } catch (const std::system_error& error) {
+        streaming_detail::streamingThreadEnded();
+        platform::logf("### Could not start the audio thread: %s", error.what());
+        setState(AS_STATE_IDLE);
+    }
+}
+
+// ---- The thread body ----
+
+void AudioStreamer::startInternal() {
+    std::shared_ptr<platform::http::RunLoop> loop;
+    bool opened = false;
+    {
+        std::lock_guard lock(streamerLock);
+        if (state_.load() != AS_STATE_STARTING_THREAD) {
+            // A stop came first. Nothing has been opened, so there is nothing to clean up.
+            if (state_.load() != AS_STATE_STOPPING && state_.load() != AS_STATE_STOPPED) {
+                platform::logf("### Not starting audio thread. State code is: %ld",
+                               static_cast<long>(state_.load()));
+            }
+            setState(AS_STATE_IDLE);
+            return;
+        }
+
+        // The session's statuses are ignored: the desktop has no session to refuse us.
+        (void)audio::AudioSessionInitialize(nullptr, nullptr, MyAudioSessionInterruptionListener,
+                                            this);
+        const uint32_t sessionCategory = audio::kAudioSessionCategory_MediaPlayback;
+        (void)audio::AudioSessionSetProperty(audio::kAudioSessionProperty_AudioCategory,
+                                             sizeof(sessionCategory), &sessionCategory);
+        (void)audio::AudioSessionSetActive(true);
+
+        // queueBuffersMutex and queueBufferReadyCondition live as long as the object.
+        loop = platform::http::RunLoop::current();
+        runLoop = loop;
+        opened = openReadStream();
+    }
+
+    if (opened) {
+        bool isRunning = true;
+        do {
+            // Events of the read stream are handled inside this call.
+            isRunning = loop->runOnce(kRunLoopSliceSeconds);
+
+            std::lock_guard lock(streamerLock);
+            if (seekWasRequested) {
+                internalSeekToTime(requestedSeekTime);
+                seekWasRequested = false;
+            }
+
+            // Every queued buffer has been played: pause until enough are queued again.
+            if (buffersUsed.load() == 0 && state_.load() == AS_STATE_PLAYING) {
+                err = audio::AudioQueuePause(audioQueue);
+                if (err) {
+                    failWithErrorCode(AS_AUDIO_QUEUE_PAUSE_FAILED);
+                    break;
+                }
+                setState(AS_STATE_BUFFERING);
+            }
+        } while (isRunning && !runLoopShouldExit());
+    }
+
+    cleanUpStreamingThread();
+}
+
+void AudioStreamer::cleanUpStreamingThread() {
+    audio::AudioQueueRef disposedQueue = nullptr;
+    {
+        std::lock_guard lock(streamerLock);
+        if (stream) {
+            stream->close();
+            stream.reset();
+        }
+        if (audioFileStream) {
+            err = audio::AudioFileStreamClose(audioFileStream);
+            audioFileStream = nullptr;
+            if (err) failWithErrorCode(AS_FILE_STREAM_CLOSE_FAILED);
+        }
+        if (audioQueue) {
+            err = audio::AudioQueueDispose(audioQueue, true);
+            // Only a disposed queue may be joined; one whose disposal failed is left to itself.
+            if (!err) disposedQueue = audioQueue;
+            audioQueue = nullptr;
+            if (err) failWithErrorCode(AS_AUDIO_QUEUE_DISPOSE_FAILED);
+        }
+        (void)audio::AudioSessionSetActive(false);
+        httpHeaders_.reset();
+        bytesFilled = 0;
+        packetsFilled = 0;
+        seekByteOffset = 0;
+        packetBufferSize = 0;
+    }
+
+    // Without any lock: a callback of the disposed queue may still be finishing, and it may
+    // need the streamer lock. Once joined, no callback of this run can reach the streamer,
+    // neither after it is destroyed nor during a later run.
+    if (disposedQueue) audio::AudioQueueJoinDisposed(disposedQueue);
+
+    std::lock_guard lock(streamerLock);
+    runLoop.reset();
+    setState(AS_STATE_IDLE);
+    internalThread = std::thread::id();
+}
+
+// ---- The read stream ----
+
+bool AudioStreamer::openReadStream() {
+    std::lock_guard lock(streamerLock);
+    STREAMER_ASSERT(std::this_thread::get_id() == internalThread,
+                    "File stream download must be started on the internalThread");
+    STREAMER_ASSERT(!stream, "Download stream already initialized");
+
+    platform::http::ReadStreamOptions options;
+    if (fileLength.load() > 0 && seekByteOffset > 0) {
+        // The end is the length itself: HTTP reads a last position past the end as "to the end".
+        char range[64];
+        std::snprintf(range, sizeof range, "bytes=%ld-%ld", static_cast<long>(seekByteOffset),
+                      static_cast<long>(fileLength.load()));
+        options.rangeHeader = range;
+        discontinuous = true;
+    }
+
+    stream = platform::http::ReadStream::create(url, options);
+    if (!stream || !stream->setShouldAutoredirect(true)) {
+        presentAlertWithTitle(
+            platform::localizedString("File Error", "Errors"),
+            platform::localizedString("Unable to configure network read stream.", "Errors"));
+        return false;
+    }
+    // HTTPS needs nothing here: the read stream verifies certificates and host names.
+
+    setState(AS_STATE_WAITING_FOR_DATA);
+
+    if (!stream->open()) {
+        stream.reset();
+        presentAlertWithTitle(
+            platform::localizedString("File Error", "Errors"),
+            platform::localizedString("Unable to configure network read stream.", "Errors"));
+        return false;
+    }
+
+    stream->setClient(kReadStreamEvents, ASReadStreamCallBack, this);
+    stream->scheduleWithRunLoop(runLoop);
+    return true;
+}
+
+void AudioStreamer::handleReadFromStream(platform::http::ReadStream* aStream, int eventType) {
+    // Only this thread replaces `stream`, so the comparison needs no lock.
+    if (aStream != stream.get()) return;
+
+    switch (eventType) {
+        case platform::http::kReadStreamEventErrorOccurred:
+            failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
+            break;
+        case platform::http::kReadStreamEventEndEncountered:
+            handleEndOfStream();
+            break;
+        case platform::http::kReadStreamEventHasBytesAvailable:
+            handleBytesAvailable();
+            break;
+        default:
+            break;
+    }
+}
+
+void AudioStreamer::handleEndOfStream() {
+    bool flushPartialBuffer = false;
+    {
+        std::lock_guard lock(streamerLock);
+        if (isFinishing()) return;
+        flushPartialBuffer = bytesFilled != 0;
+        // Flushing first lets the start rule start a queue that never reached its threshold.
+        if (flushPartialBuffer && state_.load() == AS_STATE_WAITING_FOR_DATA) {
+            setState(AS_STATE_FLUSHING_EOF);
+        }
+    }
+    // Outside the lock: it may wait for a free buffer.
+    if (flushPartialBuffer) enqueueBuffer();
+
+    std::lock_guard lock(streamerLock);
+    if (state_.load() == AS_STATE_WAITING_FOR_DATA) {
+        // The queue never started and no partial buffer was left: no audio came.
+        failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
+        return;
+    }
+    if (isFinishing()) return;
+
+    if (!audioQueue) {
+        setState(AS_STATE_STOPPED);
+        stopReason = AS_STOP_REASON_EOF;
+        return;
+    }
+
+    // A queue paused for buffering would never play what is left, and the stop below would
+    // then never complete: restart it, since no more data can come.
+    if (state_.load() == AS_STATE_BUFFERING) {
+        err = audio::AudioQueueStart(audioQueue, nullptr);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
+            return;
+        }
+        setState(AS_STATE_PLAYING);
+    }
+
+    err = audio::AudioQueueFlush(audioQueue);
+    if (err) {
+        failWithErrorCode(AS_AUDIO_QUEUE_FLUSH_FAILED);
+        return;
+    }
+    setState(AS_STATE_STOPPING);
+    stopReason = AS_STOP_REASON_EOF;
+    // Not immediate: everything queued is still played.
+    err = audio::AudioQueueStop(audioQueue, false);
+    if (err) failWithErrorCode(AS_AUDIO_QUEUE_FLUSH_FAILED);
+}
+
+void AudioStreamer::handleBytesAvailable() {
+    {
+        std::lock_guard lock(streamerLock);
+        if (!httpHeaders_) {
+            // The first response of this run; later ones (after a seek) change nothing here.
+            httpHeaders_ = stream->responseHeaders();
+            if (seekByteOffset == 0) fileLength.store(fileLengthFromHeaders(*httpHeaders_));
+        }
+
+        if (!audioFileStream) {
+            err = audio::AudioFileStreamOpen(this, MyPropertyListenerProc, MyPacketsProc,
+                                             hintForFileExtension(pathExtensionOfURL(url)),
+                                             &audioFileStream);
+            if (err) {
+                failWithErrorCode(AS_FILE_STREAM_OPEN_FAILED);
+                return;
+            }
+        }
+    }
+
+    uint8_t bytes[kReadChunkBytes];
+    long length = 0;
+    {
+        std::lock_guard lock(streamerLock);
+        if (isFinishing() || !stream->hasBytesAvailable()) return;
+        length = stream->read(bytes, kReadChunkBytes);
+        if (length == -1) {
+            failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
+            return;
+        }
+        if (length <= 0) return;
+    }
+
+    // Outside the lock: the parser calls back into the packet handler, which may block in
+    // enqueueBuffer until the queue's thread frees a buffer.
+    const uint32_t flags = discontinuous ? audio::kAudioFileStreamParseFlag_Discontinuity : 0;
+    const audio::OSStatus status = audio::AudioFileStreamParseBytes(
+        audioFileStream, static_cast<uint32_t>(length), bytes, flags);
+    if (status) {
+        std::lock_guard lock(streamerLock);
+        err = status;
+        failWithErrorCode(AS_FILE_STREAM_PARSE_BYTES_FAILED);
+    }
+}
+
+int32_t AudioStreamer::fileLengthFromHeaders(const HeaderMap& headers) {
+    // Header names are case-insensitive in HTTP.
+    const std::string* value = nullptr;
+    for (const auto& [name, text] : headers) {
+        if (equalsIgnoringCase(name, "Content-Length")) {
+            value = &text;
+            break;
+        }
+    }
+    if (!value) return 0;
+
+    // A leading decimal number; no number means no length. A length that does not fit in the
+    // signed 32-bit field (or is negative) is treated as absent rather than wrapped.
+    size_t i = 0;
+    while (i < value->size() && std::isspace(static_cast<unsigned char>((*value)[i]))) ++i;
+    bool negative = false;
+    if (i < value->size() && ((*value)[i] == '+' || (*value)[i] == '-')) {
+        negative = (*value)[i] == '-';
+        ++i;
+    }
+    int64_t number = 0;
+    bool anyDigit = false;
+    for (; i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])); ++i) {
+        anyDigit = true;
+        number = number * 10 + ((*value)[i] - '0');
+        if (number > INT32_MAX) return 0;
+    }
+    if (!anyDigit || negative) return 0;
+    return static_cast<int32_t>(number);
+}
+
+audio::AudioFileTypeID AudioStreamer::hintForFileExtension(const std::string& fileExtension) {
+    if (fileExtension == "mp3") return audio::kAudioFileMP3Type;
+    if (fileExtension == "wav") return audio::kAudioFileWAVEType;
+    if (fileExtension == "aifc") return audio::kAudioFileAIFCType;
+    if (fileExtension == "aiff") return audio::kAudioFileAIFFType;
+    if (fileExtension == "m4a") return audio::kAudioFileM4AType;
+    if (fileExtension == "mp4") return audio::kAudioFileMPEG4Type;
+    if (fileExtension == "caf") return audio::kAudioFileCAFType;
+    if (fileExtension == "aac") return audio::kAudioFileAAC_ADTSType;
+    return audio::kAudioFileMP3Type;
+}
