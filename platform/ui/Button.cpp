@@ -1,0 +1,102 @@
+#include "platform/ui/Button.h"
+
+#include <QPainter>
+
+namespace ui {
+
+Button::Button(Rect frame) : View(frame) { setCursor(Qt::PointingHandCursor); }
+
+void Button::setImage(ImageRef image, ControlState state) {
+    if (state != ControlState::Normal) return;
+    image_ = std::move(image);
+    update();
+}
+
+void Button::setImage(const std::string& resourceName, ControlState state) {
+    setImage(Image::named(resourceName), state);
+}
+
+ImageRef Button::imageForState(ControlState) const { return image_; }
+
+bool Button::currentImageIs(const std::string& resourceName) const {
+    return isSameImage(image_, Image::named(resourceName));
+}
+
+void Button::setTitle(std::optional<std::string> title) {
+    title_ = std::move(title);
+    update();
+}
+
+void Button::setTitleColor(Color color) {
+    titleColor_ = color;
+    update();
+}
+
+void Button::setTitleFont(const Font& font) {
+    titleFont_ = font;
+    update();
+}
+
+void Button::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (!enabled) highlighted_ = false;
+    update();
+}
+
+void Button::sendAction() {
+    if (action_) {
+        // The action may replace itself or delete nothing else; keep a copy while it runs.
+        auto action = action_;
+        action(*this);
+    }
+}
+
+bool Button::handleTouch(TouchPhase phase, Point location) {
+    if (!enabled_) return true;
+    const bool inside = bounds().contains(location);
+    switch (phase) {
+        case TouchPhase::Began:
+            highlighted_ = true;
+            break;
+        case TouchPhase::Moved:
+            highlighted_ = inside;
+            break;
+        case TouchPhase::Ended:
+            highlighted_ = false;
+            update();
+            if (inside) sendAction();
+            return true;
+    }
+    update();
+    return true;
+}
+
+void Button::drawContents(QPainter& painter) {
+    const QRectF area = rect();
+    if (image_) {
+        // The image keeps its proportions and is centred, as large as the button allows.
+        const QSizeF imageSize = image_->pixmap().size();
+        QSizeF fitted = imageSize;
+        fitted.scale(area.size(), Qt::KeepAspectRatio);
+        const QRectF target(area.center().x() - fitted.width() / 2,
+                            area.center().y() - fitted.height() / 2, fitted.width(),
+                            fitted.height());
+        if (!enabled_) painter.setOpacity(0.4);
+        painter.drawPixmap(target, image_->pixmap(), QRectF(QPointF(0, 0), imageSize));
+        painter.setOpacity(1.0);
+    }
+    if (title_ && !title_->empty()) {
+        painter.setFont(titleFont_.toQFont());
+        QColor color = titleColor_.toQColor();
+        if (!enabled_) color.setAlphaF(0.4f);
+        painter.setPen(color);
+        painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(*title_));
+    }
+    if (highlighted_) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 70));
+        painter.drawRoundedRect(area, area.height() / 4, area.height() / 4);
+    }
+}
+
+}  // namespace ui

@@ -1,0 +1,43 @@
+#pragma once
+// One line of text. The text may be nil (no text at all), which is not the same as "". A nil
+// or empty text sizes to nothing. Main thread only.
+
+#include <optional>
+#include <string>
+
+#include "platform/ui/Font.h"
+#include "platform/ui/View.h"
+
+namespace ui {
+
+enum class TextAlignment { Left = 0, Center = 1, Right = 2 };
+
+class Label : public View {
+public:
+    explicit Label(Rect frame = {});
+
+    const std::optional<std::string>& text() const { return text_; }
+    void setText(std::optional<std::string> text);
+
+    Color textColor() const { return textColor_; }
+    void setTextColor(Color color);
+
+    const Font& font() const { return font_; }
+    void setFont(const Font& font);
+
+    TextAlignment textAlignment() const { return alignment_; }
+    void setTextAlignment(TextAlignment alignment);
+
+    Size sizeThatFits(Size size) const override;
+
+protected:
+    void drawContents(QPainter& painter) override;
+
+private:
+    std::optional<std::string> text_;
+    Color textColor_ = Color::black();
+    Font font_ = Font::systemFont(17);
+    TextAlignment alignment_ = TextAlignment::Left;
+};
+
+}  // namespace ui

@@ -1,0 +1,73 @@
+#include "platform/ui/VolumeView.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace ui {
+
+namespace {
+std::function<void(float)> gSetVolume;
+std::function<float()> gGetVolume;
+float gLocalVolume = 1.0f;
+
+constexpr float kIconWidth = 14;  // a speaker at each end of the slider
+constexpr float kHeight = 23;
+}  // namespace
+
+void VolumeView::setOutputVolumeTarget(std::function<void(float)> setVolume,
+                                       std::function<float()> getVolume) {
+    gSetVolume = std::move(setVolume);
+    gGetVolume = std::move(getVolume);
+}
+
+float VolumeView::outputVolume() { return gGetVolume ? gGetVolume() : gLocalVolume; }
+
+VolumeView::VolumeView(Rect frame) : View(frame), slider_(new Slider()) {
+    slider_->setRange(0, 1);
+    slider_->setValue(outputVolume());
+    slider_->setMinimumTrackColor(Color::white());
+    slider_->setAction([](Slider& s) {
+        gLocalVolume = s.value();
+        if (gSetVolume) gSetVolume(s.value());
+    });
+    addSubview(slider_);
+    layoutSubviews();
+}
+
+Size VolumeView::sizeThatFits(Size size) const { return {size.width, kHeight}; }
+
+void VolumeView::layoutSubviews() {
+    const Rect b = bounds();
+    slider_->setFrame({kIconWidth + 4, 0, std::max(0.0f, b.width() - 2 * (kIconWidth + 4)),
+                       std::min(b.height(), 36.0f)});
+}
+
+void VolumeView::drawContents(QPainter& painter) {
+    // Small speakers: quiet on the left, loud on the right.
+    const float midY = std::min(bounds().height(), 36.0f) / 2;
+    auto speaker = [&](float x, int waves) {
+        const QRectF box = toPixels({x, midY - 5, 5, 10});
+        QPainterPath path;
+        path.moveTo(box.left(), box.top() + box.height() * 0.3);
+        path.lineTo(box.left() + box.width() * 0.6, box.top() + box.height() * 0.3);
+        path.lineTo(box.right() + box.width() * 0.6, box.top() - box.height() * 0.1);
+        path.lineTo(box.right() + box.width() * 0.6, box.bottom() + box.height() * 0.1);
+        path.lineTo(box.left() + box.width() * 0.6, box.bottom() - box.height() * 0.3);
+        path.lineTo(box.left(), box.bottom() - box.height() * 0.3);
+        path.closeSubpath();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(235, 235, 240));
+        painter.drawPath(path);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(235, 235, 240), box.width() * 0.25, Qt::SolidLine, Qt::RoundCap));
+        for (int i = 1; i <= waves; ++i) {
+            const double r = box.height() * 0.35 * i;
+            const QPointF c(box.right() + box.width() * 0.5, box.center().y());
+            painter.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), -45 * 16, 90 * 16);
+        }
+    };
+    speaker(2, 0);
+    speaker(bounds().width() - kIconWidth + 1, 2);
+}
+
+}  // namespace ui
