@@ -76,6 +76,9 @@ public:
 
     // Ends the transfer and unschedules the stream; no event is delivered afterwards.
     virtual void close() = 0;
+
+    // Why the stream failed, for logs (e.g. "Couldn't connect to server"); empty otherwise.
+    virtual std::string errorDescription() const { return {}; }
 };
 
 // One per thread. Streams scheduled on it deliver their events inside runOnce.

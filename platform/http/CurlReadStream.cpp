@@ -1,0 +1,293 @@
+#include "platform/http/CurlReadStream.h"
+
+#include <algorithm>
+
+#include "platform/URLLoader.h"
+#include "platform/http/CurlRunLoop.h"
+#include "platform/http/HeaderLines.h"
+
+namespace platform::http {
+
+static_assert(CurlReadStream::kRingCapacity >= CURL_MAX_WRITE_SIZE + CurlReadStream::kRefillSpace,
+              "an unpaused transfer must always have room for libcurl's largest chunk");
+
+namespace {
+
+bool startsWithIgnoringCase(const std::string& text, const char* prefix) {
+    for (size_t i = 0; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<ReadStream> ReadStream::create(const std::string& url,
+                                               const ReadStreamOptions& options) {
+    return std::make_unique<CurlReadStream>(url, options);
+}
+
+CurlReadStream::CurlReadStream(std::string url, ReadStreamOptions options)
+    : url_(std::move(url)),
+      options_(std::move(options)),
+      rangeStart_(rangeStart(options_.rangeHeader)),
+      ring_(kRingCapacity) {}
+
+CurlReadStream::~CurlReadStream() { close(); }
+
+bool CurlReadStream::setShouldAutoredirect(bool follow) {
+    if (opened_) return false;
+    followRedirects_ = follow;
+    return true;
+}
+
+bool CurlReadStream::open() {
+    if (opened_ || closed_) return false;
+    if (!startsWithIgnoringCase(url_, "http://") && !startsWithIgnoringCase(url_, "https://")) {
+        return false;
+    }
+    // A Range value with a line break would let the caller's text write arbitrary headers.
+    if (options_.rangeHeader.find_first_of("\r\n") != std::string::npos) return false;
+
+    initNetworking();
+    easy_.reset(curl_easy_init());
+    if (!easy_) return false;
+    CURL* h = easy_.get();
+    bool ok = curl_easy_setopt(h, CURLOPT_URL, url_.c_str()) == CURLE_OK;
+    curl_easy_setopt(h, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, followRedirects_ ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
+    // Redirects may stay on https or go from http up to https, never down to http.
+    const bool startsSecure = startsWithIgnoringCase(url_, "https://");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, startsSecure ? "https" : "http,https");
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options_.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "OstraRadio/1.0");
+    // The connect phase is bounded like any other silence (our own clock covers the rest).
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::max(1.0, options_.stallTimeoutSeconds * 1000.0)));
+    // Shoutcast-style servers answer "ICY 200 OK"; libcurl takes it for a 200 only when told.
+    statusAliases_.reset(curl_slist_append(nullptr, "ICY 200 OK"));
+    curl_easy_setopt(h, CURLOPT_HTTP200ALIASES, statusAliases_.get());
+    if (!options_.rangeHeader.empty()) {
+        const std::string line = "Range: " + options_.rangeHeader;
+        requestHeaders_.reset(curl_slist_append(nullptr, line.c_str()));
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, requestHeaders_.get());
+    }
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlReadStream::onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlReadStream::onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    if (!ok || !statusAliases_) {
+        easy_.reset();
+        return false;
+    }
+    opened_ = true;
+    startTransfer();
+    return true;
+}
+
+void CurlReadStream::setClient(int eventMask, ReadStreamClientCallback callback,
+                               void* clientInfo) {
+    eventMask_ = callback ? eventMask : 0;
+    callback_ = callback;
+    clientInfo_ = clientInfo;
+}
+
+void CurlReadStream::scheduleWithRunLoop(const std::shared_ptr<RunLoop>& runLoop) {
+    auto loop = std::dynamic_pointer_cast<CurlRunLoop>(runLoop);
+    if (closed_ || !loop || loop_) return;
+    loop_ = std::move(loop);
+    loop_->add(this);
+    startTransfer();
+}
+
+// The transfer starts once the stream is both open and scheduled, whichever came first.
+void CurlReadStream::startTransfer() {
+    if (!opened_ || !loop_ || attached_ || finished_) return;
+    lastActivity_ = Clock::now();
+    if (loop_->attach(easy_.get())) {
+        attached_ = true;
+    } else {
+        fail("cannot start the transfer");
+    }
+}
+
+bool CurlReadStream::hasBytesAvailable() { return !closed_ && !ring_.empty(); }
+
+long CurlReadStream::read(uint8_t* buffer, long maxLength) {
+    if (closed_) return -1;
+    bytesSignalled_ = false;
+    if (!ring_.empty()) {
+        return maxLength <= 0 ? 0
+                              : static_cast<long>(ring_.read(buffer, static_cast<size_t>(maxLength)));
+    }
+    return failed_ ? -1 : 0;
+}
+
+std::map<std::string, std::string> CurlReadStream::responseHeaders() {
+    if (!headersComplete_) return {};
+    return headers_;
+}
+
+void CurlReadStream::close() {
+    if (closed_) return;
+    closed_ = true;
+    if (attached_) {
+        loop_->detach(easy_.get());
+        attached_ = false;
+    }
+    if (loop_) {
+        loop_->remove(this);
+        loop_.reset();
+    }
+    easy_.reset();
+    ring_.clear();
+}
+
+void CurlReadStream::resumeIfRoom() {
+    if (!paused_ || ring_.space() < kRefillSpace) return;
+    // Cleared first: unpausing hands over the held-back chunk at once, which may pause again.
+    paused_ = false;
+    lastActivity_ = Clock::now();
+    curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+}
+
+bool CurlReadStream::wantsData() const {
+    return attached_ && !finished_ && ring_.space() >= kRefillSpace;
+}
+
+void CurlReadStream::transferFinished(CURLcode result) {
+    if (attached_) {
+        loop_->detach(easy_.get());
+        attached_ = false;
+    }
+    if (finished_) return;
+    finished_ = true;
+    // A range past the end answered 416 is the end of the resource, not a failure.
+    if (result != CURLE_OK && status_ != 416) {
+        failed_ = true;
+        error_ = curl_easy_strerror(result);
+    }
+}
+
+void CurlReadStream::fail(std::string why) {
+    if (attached_) {
+        loop_->detach(easy_.get());
+        attached_ = false;
+    }
+    finished_ = true;
+    failed_ = true;
+    error_ = std::move(why);
+}
+
+std::optional<CurlReadStream::Clock::time_point> CurlReadStream::checkStall(Clock::time_point now) {
+    if (!attached_ || finished_ || paused_) return std::nullopt;
+    const auto bound = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options_.stallTimeoutSeconds));
+    if (now - lastActivity_ >= bound) {
+        fail("no data received for " + std::to_string(options_.stallTimeoutSeconds) + " s");
+        return std::nullopt;
+    }
+    return lastActivity_ + bound;
+}
+
+int CurlReadStream::pendingEvent() const {
+    if (closed_) return 0;
+    // Bytes first: the end and the error come only after the last byte has been read.
+    if (!ring_.empty()) {
+        return (!bytesSignalled_ && (eventMask_ & kReadStreamEventHasBytesAvailable))
+                   ? kReadStreamEventHasBytesAvailable
+                   : 0;
+    }
+    if (!finished_) return 0;
+    if (failed_) {
+        return (!errorDelivered_ && (eventMask_ & kReadStreamEventErrorOccurred))
+                   ? kReadStreamEventErrorOccurred
+                   : 0;
+    }
+    return (!endDelivered_ && (eventMask_ & kReadStreamEventEndEncountered))
+               ? kReadStreamEventEndEncountered
+               : 0;
+}
+
+void CurlReadStream::deliver(int event) {
+    if (event == 0 || !callback_) return;
+    switch (event) {
+        case kReadStreamEventHasBytesAvailable: bytesSignalled_ = true; break;
+        case kReadStreamEventErrorOccurred: errorDelivered_ = true; break;
+        case kReadStreamEventEndEncountered: endDelivered_ = true; break;
+        default: break;
+    }
+    callback_(this, event, clientInfo_);
+}
+
+size_t CurlReadStream::onHeader(char* data, size_t size, size_t count, void* self) {
+    auto* stream = static_cast<CurlReadStream*>(self);
+    stream->lastActivity_ = Clock::now();
+    stream->takeHeaderLine(std::string_view(data, size * count));
+    return size * count;
+}
+
+void CurlReadStream::takeHeaderLine(std::string_view line) {
+    if (auto status = parseStatusLine(line)) {
+        // A new response (after a redirect or an interim 1xx) replaces the previous one.
+        status_ = *status;
+        headers_.clear();
+        headersComplete_ = false;
+        return;
+    }
+    std::string name;
+    std::string value;
+    if (parseHeaderField(line, name, value)) {
+        auto [it, inserted] = headers_.try_emplace(name, value);
+        if (!inserted) it->second += ", " + value;
+    } else if (line == "\r\n" || line == "\n") {
+        headersComplete_ = true;
+    }
+}
+
+// The first body byte of the final response decides what to do with the body.
+void CurlReadStream::startBody() {
+    bodyStarted_ = true;
+    headersComplete_ = true;
+    if (status_ == 416) {
+        discardBody_ = true;
+    } else if (status_ == 200 && rangeStart_) {
+        // The server ignored our Range: drop what lies before the offset we asked for.
+        skipRemaining_ = *rangeStart_;
+    }
+}
+
+size_t CurlReadStream::onBody(char* data, size_t size, size_t count, void* self) {
+    return static_cast<CurlReadStream*>(self)->takeBody(reinterpret_cast<const uint8_t*>(data),
+                                                        size * count);
+}
+
+size_t CurlReadStream::takeBody(const uint8_t* data, size_t length) {
+    lastActivity_ = Clock::now();
+    if (!bodyStarted_) startBody();
+    if (discardBody_) return length;
+    const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipRemaining_, length));
+    const size_t keep = length - skip;
+    // Pausing hands the same chunk back later, so nothing may be consumed before this check.
+    if (keep > ring_.space()) {
+        paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    skipRemaining_ -= skip;
+    if (keep > 0) {
+        ring_.write(data + skip, keep);
+        bytesSignalled_ = false;
+    }
+    return length;
+}
+
+}  // namespace platform::http
