@@ -1,0 +1,48 @@
+#pragma once
+// The audio device, through SDL2's audio subsystem (which picks PipeWire, PulseAudio or ALSA).
+// Frames are queued to the device with SDL_QueueAudio; what the device has taken from that
+// queue counts as consumed. SDL's own thread never calls into our code.
+//
+// When no device can be opened, open() fails and the output queue falls back to the silent
+// sink, so a machine without a sound card still plays.
+
+#include <string>
+
+#include "platform/audio/AudioSink.h"
+
+namespace audio {
+
+class SdlAudioSink : public AudioSink {
+public:
+    SdlAudioSink() = default;
+    ~SdlAudioSink() override;
+    SdlAudioSink(const SdlAudioSink&) = delete;
+    SdlAudioSink& operator=(const SdlAudioSink&) = delete;
+
+    std::optional<AudioSinkFormat> open(const AudioSinkFormat& wanted) override;
+    size_t write(const float* samples, size_t frames) override;
+    void setPlaying(bool playing) override;
+    void discard() override;
+    uint64_t framesConsumed() override;
+    uint64_t framesWritten() const override;
+    size_t capacityFrames() const override;
+    std::optional<std::chrono::nanoseconds> timeUntilConsumed(uint64_t frame) override;
+    std::string lastError() const override { return error_; }
+
+private:
+    // A fifth of a second queued at the device: enough to ride over a late wake-up of the
+    // queue's thread, short enough that pause and volume changes are heard promptly.
+    static constexpr double kCapacitySeconds = 0.2;
+
+    uint64_t framesQueuedAtDevice() const;
+
+    // Owns the subsystem reference and the device; closed in this order on destruction.
+    bool subsystem_ = false;
+    uint32_t device_ = 0;
+    AudioSinkFormat format_;
+    uint64_t written_ = 0;
+    bool playing_ = false;
+    std::string error_;
+};
+
+}  // namespace audio
