@@ -1,0 +1,226 @@
+// Whole runs of the engine against the loopback server: the real read stream, parser and queue,
+// the capture sink, and the deterministic main queue.
+
+#include <chrono>
+#include <fstream>
+
+#include "tests/streaming/StreamerTestSupport.h"
+
+using namespace streamertest;
+using Access = AudioStreamerTestAccess;
+using testsupport::Response;
+
+namespace {
+
+constexpr double kPacketSeconds = 1152.0 / 44100.0;
+
+// The capture holds exactly the reference decode, shifted by the encoder delay that ffmpeg
+// trims and the queue plays; every reference frame but the padding at the end is covered.
+::testing::AssertionResult sameAudio(const Pcm& capture, const Pcm& reference) {
+    if (capture.frames() < 20000) {
+        return ::testing::AssertionFailure() << "only " << capture.frames() << " frames captured";
+    }
+    const auto d = findOffset(capture, reference, 8192, 4096, -4096, 4096);
+    if (!d) return ::testing::AssertionFailure() << "no alignment with the reference found";
+    const long first = std::max(0L, -*d);
+    const long last = std::min(long(capture.frames()), long(reference.frames()) - *d);
+    const float worst = maxDifference(capture, reference, size_t(first), size_t(last - first), *d);
+    if (worst > 1e-4f) {
+        return ::testing::AssertionFailure() << "differs by " << worst << " at offset " << *d;
+    }
+    // Everything of the reference is there (up to one packet of end padding).
+    if (last + *d + 1152 < long(reference.frames()) || first + *d > 0) {
+        return ::testing::AssertionFailure()
+               << "covers reference frames " << first + *d << " to " << last + *d << " of "
+               << reference.frames();
+    }
+    return ::testing::AssertionSuccess() << "offset " << *d << ", max difference " << worst;
+}
+
+class PlaybackTest : public StreamerTest {
+protected:
+    // Plays to the end, polling progress as a screen would, and returns the last value.
+    double playToEnd(AudioStreamer& streamer) {
+        streamer.start();
+        double lastSeen = 0;
+        EXPECT_TRUE(runUntil([&] {
+            if (streamer.isPlaying()) lastSeen = streamer.progress();
+            return streamer.isIdle();
+        }, 60));
+        return lastSeen;
+    }
+};
+
+}  // namespace
+
+// A file plays from start to end through the documented states, one notification each, all
+// on the main thread, and the sink receives exactly ffmpeg's decode.
+TEST_F(PlaybackTest, FilePlaysFromStartToEnd) {
+    const std::string file = fixturePath("cbr128.mp3");
+    server->serve("/song.mp3", Response::file(file));
+    useCapture(20);
+    auto streamer = makeStreamer("/song.mp3");
+    StateHistory history(*mainQueue, streamer);
+
+    const double finalProgress = playToEnd(*streamer);
+    mainQueue->drain();
+
+    const std::vector<AudioStreamerState> expected = {
+        AS_STATE_IDLE, AS_STATE_STARTING_THREAD, AS_STATE_WAITING_FOR_DATA,
+        AS_STATE_WAITING_FOR_QUEUE_TO_START, AS_STATE_PLAYING, AS_STATE_STOPPING,
+        AS_STATE_STOPPED, AS_STATE_IDLE};
+    EXPECT_EQ(history.states(), expected) << history.describe();
+    EXPECT_EQ(history.notificationCount(), int(expected.size()) - 1);
+    EXPECT_TRUE(history.allNotificationsOnMainThread());
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+    EXPECT_TRUE(Access::handlesAreNone(*streamer));
+    EXPECT_EQ(alerts->count(), 0u);
+
+    auto sink = lastSink();
+    ASSERT_TRUE(sink);
+    const Pcm capture = captured(*sink);
+    const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
+    EXPECT_TRUE(sameAudio(capture, reference));
+
+    // The length comes from the average packet in whole bytes (417 for 417.96), so it is long
+    // by up to 0.25 % on 44.1 kHz files; beyond that it must agree with the file.
+    const double fileSeconds = double(packetList("cbr128.mp3").size()) * kPacketSeconds;
+    EXPECT_NEAR(streamer->duration(), fileSeconds, fileSeconds * 0.0025 + kPacketSeconds);
+    // Progress stops where the download ended; what was queued then plays out afterwards.
+    EXPECT_LE(finalProgress, fileSeconds + kPacketSeconds);
+    EXPECT_GE(finalProgress, fileSeconds - 2.0);
+    std::printf("duration %.3f s, final progress %.3f s, file %.3f s\n", streamer->duration(),
+                finalProgress, fileSeconds);
+}
+
+// A file shorter than the start threshold only starts at the end of the download, through
+// AS_STATE_FLUSHING_EOF, and still plays every frame.
+TEST_F(PlaybackTest, ShortFilePlaysThroughFlushingEof) {
+    // The first 40 frames of a tag-less file: a few buffers, far below the threshold.
+    const auto packets = packetList("cbr128-noxing.mp3");
+    ASSERT_GT(packets.size(), 40u);
+    const std::string whole = readFile(fixturePath("cbr128-noxing.mp3"));
+    const std::string shortFile = whole.substr(0, size_t(packets[40].first));
+    const std::string shortPath = std::string(OSTRA_BINARY_DIR) + "/streaming-short.mp3";
+    {
+        std::ofstream out(shortPath, std::ios::binary);
+        out << shortFile;
+    }
+    server->serve("/short.mp3", Response::bytes(shortFile));
+    useCapture(1);
+    auto streamer = makeStreamer("/short.mp3");
+    StateHistory history(*mainQueue, streamer);
+
+    playToEnd(*streamer);
+
+    const auto states = history.states();
+    ASSERT_GE(states.size(), 4u) << history.describe();
+    EXPECT_EQ(states[2], AS_STATE_WAITING_FOR_DATA);
+    EXPECT_EQ(states[3], AS_STATE_FLUSHING_EOF);
+    EXPECT_TRUE(history.contains(AS_STATE_WAITING_FOR_QUEUE_TO_START));
+    EXPECT_EQ(states.back(), AS_STATE_IDLE);
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+
+    auto sink = lastSink();
+    ASSERT_TRUE(sink);
+    const Pcm capture = captured(*sink);
+    const Pcm reference = referenceDecode(shortPath, capture.sampleRate, capture.channels);
+    // Every frame reached the sink and was played, none cut off by the clean-up.
+    EXPECT_GE(capture.frames(), reference.frames());
+    const auto d = findOffset(capture, reference, 4096, 4096, -4096, 4096);
+    ASSERT_TRUE(d);
+    EXPECT_LE(maxDifference(capture, reference, 4096, reference.frames() - 4096 - 1152 - std::max(0L, *d), *d), 1e-4f);
+    EXPECT_EQ(sink->discardedCount(), 0u);
+}
+
+// An endless live stream without a length plays; it has no duration, no request ever carries a
+// Range header, and stop returns quickly.
+TEST_F(PlaybackTest, LiveStreamPlaysWithoutLengthAndStopsQuickly) {
+    server->serve("/", Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))),
+                                      32000)
+                           .icy());
+    useCapture(1);
+    auto streamer = makeStreamer("/");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 0.3; }));
+    streamer->seekToTime(5);  // dropped: a stream without a length cannot seek
+
+    EXPECT_EQ(streamer->duration(), 0.0);
+    EXPECT_EQ(Access::fileLength(*streamer), 0);
+    auto headers = streamer->httpHeaders();
+    ASSERT_TRUE(headers);
+
+    const auto before = std::chrono::steady_clock::now();
+    streamer->stop();
+    const double stopSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    std::printf("stop took %.1f ms\n", stopSeconds * 1000);
+    EXPECT_LT(stopSeconds, 1.0);  // the benchmark measures it; this only catches a lost wake-up
+
+    EXPECT_TRUE(streamer->isIdle());
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    for (const auto& request : server->requests()) EXPECT_FALSE(request.hasHeader("Range"));
+    EXPECT_EQ(server->requests().size(), 1u);
+}
+
+// Pause halts playback where it is, progress stays with what was played, and resuming loses
+// and repeats nothing.
+TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {
+    const std::string file = fixturePath("cbr128.mp3");
+    server->serve("/song.mp3", Response::file(file));
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
+
+    streamer->pause();
+    EXPECT_EQ(streamer->state(), AS_STATE_PAUSED);
+    auto sink = lastSink();
+    const uint64_t consumed = sink->consumedCount();
+    // Nothing more is played while paused (a bounded wait that must run out).
+    EXPECT_FALSE(runUntil([&] { return sink->consumedCount() != consumed; }, 0.3));
+    EXPECT_NEAR(streamer->progress(), double(consumed) / sink->format().sampleRate, kPacketSeconds);
+
+    streamer->pause();  // resumes
+    EXPECT_EQ(streamer->state(), AS_STATE_PLAYING);
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 4.0; }));
+    EXPECT_GE(streamer->progress(), double(consumed) / sink->format().sampleRate);
+
+    // start on a paused streamer resumes it too.
+    streamer->pause();
+    streamer->start();
+    EXPECT_EQ(streamer->state(), AS_STATE_PLAYING);
+
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    const Pcm capture = captured(*sink);
+    EXPECT_TRUE(sameAudio(capture, referenceDecode(file, capture.sampleRate, capture.channels)));
+}
+
+// After a normal stop the streamer starts again and plays from byte 0, reading the length anew.
+TEST_F(PlaybackTest, RestartAfterStopPlaysFromByteZero) {
+    const std::string file = fixturePath("cbr128.mp3");
+    server->serve("/song.mp3", Response::file(file));
+    useCapture(20);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 3.0; }));
+    streamer->stop();
+    EXPECT_TRUE(streamer->isIdle());
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_USER);
+
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    ASSERT_EQ(server->requests().size(), 2u);
+    EXPECT_FALSE(server->requests()[1].hasHeader("Range"));
+    EXPECT_EQ(Access::fileLength(*streamer), int32_t(readFile(file).size()));
+
+    const auto sinks = captureFactory->sinks();
+    ASSERT_EQ(sinks.size(), 2u);
+    const Pcm second = captured(*sinks[1]);
+    EXPECT_TRUE(sameAudio(second, referenceDecode(file, second.sampleRate, second.channels)));
+}

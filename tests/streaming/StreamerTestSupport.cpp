@@ -1,0 +1,220 @@
+#include "tests/streaming/StreamerTestSupport.h"
+
+#include <dirent.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/MainQueue.h"
+
+namespace streamertest {
+
+void RecordingMainQueue::post(std::function<void()> task) {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(hookMutex_);
+        hook = hook_;
+    }
+    if (hook) hook();
+    DeterministicMainQueue::post(std::move(task));
+}
+
+void RecordingMainQueue::setPostHook(std::function<void()> hook) {
+    std::lock_guard lock(hookMutex_);
+    hook_ = std::move(hook);
+}
+
+StateHistory::StateHistory(RecordingMainQueue& queue, std::shared_ptr<AudioStreamer> streamer)
+    : queue_(queue), streamer_(std::move(streamer)) {
+    changes_.emplace_back(streamer_->state(), AudioStreamerTestAccess::buffersUsed(*streamer_));
+    // Changes made off the main thread: seen at the moment setState posts.
+    queue_.setPostHook([this] { record(); });
+    // Changes made on the main thread: seen in the notification, which runs inside setState.
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStatusChangedNotification, streamer_.get(), [this](const platform::Notification&) {
+            if (!queue_.isMainThread()) allOnMain_ = false;
+            ++notifications_;
+            record();
+        });
+}
+
+StateHistory::~StateHistory() {
+    queue_.setPostHook(nullptr);
+    platform::NotificationCenter::defaultCenter().removeObserver(token_);
+}
+
+void StateHistory::record() {
+    const AudioStreamerState state = streamer_->state();
+    const int32_t buffers = AudioStreamerTestAccess::buffersUsed(*streamer_);
+    std::lock_guard lock(mutex_);
+    // Posts that are not state changes (alerts) repeat the current state: kept once.
+    if (changes_.empty() || changes_.back().first != state) changes_.emplace_back(state, buffers);
+}
+
+std::vector<AudioStreamerState> StateHistory::states() const {
+    std::lock_guard lock(mutex_);
+    std::vector<AudioStreamerState> result;
+    for (const auto& change : changes_) result.push_back(change.first);
+    return result;
+}
+
+std::optional<int32_t> StateHistory::buffersAt(AudioStreamerState state, int occurrence) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& change : changes_) {
+        if (change.first == state && occurrence-- == 0) return change.second;
+    }
+    return std::nullopt;
+}
+
+bool StateHistory::contains(AudioStreamerState state) const {
+    const auto all = states();
+    return std::find(all.begin(), all.end(), state) != all.end();
+}
+
+std::string StateHistory::describe() const {
+    std::ostringstream text;
+    for (AudioStreamerState state : states()) text << int(state) << ' ';
+    text << "(" << notificationCount() << " notifications)";
+    return text.str();
+}
+
+std::string fixturePath(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+Pcm referenceDecode(const std::string& path, int sampleRate, int channels) {
+    Pcm pcm;
+    pcm.sampleRate = sampleRate;
+    pcm.channels = channels;
+    const std::string command = "ffmpeg -nostdin -v error -i '" + path +
+                                "' -f f32le -acodec pcm_f32le -ar " + std::to_string(sampleRate) +
+                                " -ac " + std::to_string(channels) + " -";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return pcm;
+    float chunk[4096];
+    size_t count;
+    while ((count = std::fread(chunk, sizeof(float), 4096, pipe)) > 0) {
+        pcm.samples.insert(pcm.samples.end(), chunk, chunk + count);
+    }
+    ::pclose(pipe);
+    return pcm;
+}
+
+Pcm captured(const audio::CaptureAudioSink& sink) {
+    Pcm pcm;
+    pcm.samples = sink.samples();
+    pcm.channels = sink.format().channels;
+    pcm.sampleRate = sink.format().sampleRate;
+    return pcm;
+}
+
+std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture) {
+    std::ifstream in(fixturePath(fixture) + ".packets");
+    std::vector<std::pair<int64_t, int64_t>> packets;
+    int64_t position, size;
+    while (in >> position >> size) packets.emplace_back(position, size);
+    return packets;
+}
+
+float maxDifference(const Pcm& capture, const Pcm& reference, size_t start, size_t count, long d) {
+    const int channels = capture.channels;
+    float worst = 0;
+    for (size_t i = start; i < start + count; ++i) {
+        const long r = long(i) + d;
+        if (r < 0 || size_t(r) >= reference.frames() || i >= capture.frames()) return INFINITY;
+        for (int c = 0; c < channels; ++c) {
+            worst = std::max(worst, std::fabs(capture.samples[i * channels + c] -
+                                              reference.samples[size_t(r) * channels + c]));
+        }
+    }
+    return worst;
+}
+
+std::optional<long> findOffset(const Pcm& capture, const Pcm& reference, size_t start,
+                               size_t window, long lo, long hi, float tolerance) {
+    const int channels = capture.channels;
+    if (channels != reference.channels || start + window > capture.frames()) return std::nullopt;
+    for (long d = lo; d <= hi; ++d) {
+        const long first = long(start) + d;
+        if (first < 0 || size_t(first) + window > reference.frames()) continue;
+        bool matches = true;
+        // Most wrong offsets fail on the first samples, so the search stays cheap.
+        for (size_t i = 0; i < window * channels && matches; ++i) {
+            matches = std::fabs(capture.samples[start * channels + i] -
+                                reference.samples[size_t(first) * channels + i]) <= tolerance;
+        }
+        if (matches) return d;
+    }
+    return std::nullopt;
+}
+
+int openFileDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir)) ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+void StreamerTest::SetUp() {
+    fdsAtStart = openFileDescriptors();
+    mainQueue = std::make_shared<RecordingMainQueue>();
+    platform::MainQueue::setMain(mainQueue);
+    alerts = std::make_shared<platform::RecordingAlertPresenter>();
+    platform::AlertPresenter::setCurrent(alerts);
+    logs = std::make_unique<platform::LogCapture>();
+    server = std::make_unique<testsupport::TestHttpServer>();
+    useCapture(0);
+}
+
+void StreamerTest::TearDown() {
+    for (auto& streamer : streamers) {
+        if (!streamer->isIdle()) streamer->stop();
+    }
+    streamers.clear();
+    EXPECT_TRUE(AudioStreamer::waitForStreamingThreads(10)) << "a streaming thread is left";
+    mainQueue->drain();
+    server.reset();
+    scopedFactory.reset();
+    captureFactory.reset();
+    logs.reset();
+    platform::AlertPresenter::setCurrent(nullptr);
+    mainQueue->drain();
+    platform::MainQueue::setMain(nullptr);
+}
+
+void StreamerTest::useCapture(double speed, double capacitySeconds) {
+    scopedFactory.reset();
+    audio::CaptureOptions options;
+    options.speed = speed;
+    options.capacitySeconds = capacitySeconds;
+    captureFactory = std::make_unique<audio::CaptureAudioSinkFactory>(options);
+    scopedFactory = std::make_unique<audio::ScopedAudioSinkFactory>(captureFactory->factory());
+}
+
+std::shared_ptr<audio::CaptureAudioSink> StreamerTest::lastSink() const {
+    return captureFactory->last();
+}
+
+std::shared_ptr<AudioStreamer> StreamerTest::makeStreamer(const std::string& path) {
+    streamers.push_back(AudioStreamer::create(server->url(path)));
+    return streamers.back();
+}
+
+bool StreamerTest::runUntil(const std::function<bool()>& done, double seconds) {
+    return mainQueue->runUntil(done, std::chrono::milliseconds(long(seconds * 1000)));
+}
+
+bool StreamerTest::waitForState(AudioStreamer& s, AudioStreamerState state, double seconds) {
+    return runUntil([&] { return s.state() == state; }, seconds);
+}
+
+}  // namespace streamertest

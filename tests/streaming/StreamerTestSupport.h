@@ -1,0 +1,165 @@
+#pragma once
+// Shared pieces of the engine's end-to-end tests: a main queue on the test thread that also
+// notes the streamer's state at every hand-over, a fixture with the loopback server, the capture
+// sink, the alert recorder and the log capture, and PCM comparison against ffmpeg's decode.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/AlertPresenter.h"
+#include "platform/DeterministicMainQueue.h"
+#include "platform/Log.h"
+#include "platform/audio/CaptureAudioSink.h"
+#include "streaming/AudioStreamer.h"
+#include "tests/support/TestHttpServer.h"
+
+// Reaches the streamer's internals for the checks that the public interface cannot make.
+struct AudioStreamerTestAccess {
+    static int32_t fileLength(AudioStreamer& s) { return s.fileLength.load(); }
+    static int32_t dataOffset(AudioStreamer& s) { return s.dataOffset.load(); }
+    static uint32_t packetBufferSize(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return s.packetBufferSize;
+    }
+    static int32_t buffersUsed(AudioStreamer& s) { return s.buffersUsed.load(); }
+    static AudioStreamerStopReason stopReason(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return s.stopReason;
+    }
+    static double packetDuration(AudioStreamer& s) { return s.packetDuration.load(); }
+    static double seekTime(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return s.seekTime;
+    }
+    // stream, audioFileStream, audioQueue, httpHeaders and internalThread all none.
+    static bool handlesAreNone(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return !s.stream && !s.audioFileStream && !s.audioQueue && !s.httpHeaders_ &&
+               s.internalThread == std::thread::id();
+    }
+    static void setState(AudioStreamer& s, AudioStreamerState state) { s.setState(state); }
+    static void setStopReason(AudioStreamer& s, AudioStreamerStopReason reason) {
+        std::lock_guard lock(s.streamerLock);
+        s.stopReason = reason;
+    }
+    static void setErr(AudioStreamer& s, int32_t status) {
+        std::lock_guard lock(s.streamerLock);
+        s.err = status;
+    }
+    static void failWithErrorCode(AudioStreamer& s, AudioStreamerErrorCode code) {
+        s.failWithErrorCode(code);
+    }
+    static bool isFinishing(AudioStreamer& s) { return s.isFinishing(); }
+    static bool runLoopShouldExit(AudioStreamer& s) { return s.runLoopShouldExit(); }
+    static int32_t fileLengthFromHeaders(const AudioStreamer::HeaderMap& headers) {
+        return AudioStreamer::fileLengthFromHeaders(headers);
+    }
+    static void handlePropertyChangeForQueue(AudioStreamer& s, uint32_t id) {
+        s.handlePropertyChangeForQueue(nullptr, id);
+    }
+};
+
+namespace streamertest {
+
+// The deterministic main queue, plus a hook run inside every post (on the posting thread).
+// setState posts while it holds the streamer lock, just after storing the new state, so a hook
+// that reads the state there sees exactly the state being announced.
+class RecordingMainQueue : public platform::DeterministicMainQueue {
+public:
+    void post(std::function<void()> task) override;
+    void setPostHook(std::function<void()> hook);
+
+private:
+    std::mutex hookMutex_;
+    std::function<void()> hook_;
+};
+
+// Every state a streamer passed through, in order, with the buffers queued at each change, and
+// the notifications it posted on the main thread.
+class StateHistory {
+public:
+    StateHistory(RecordingMainQueue& queue, std::shared_ptr<AudioStreamer> streamer);
+    ~StateHistory();
+
+    std::vector<AudioStreamerState> states() const;
+    // buffersUsed when the streamer entered `state` the n-th time (0-based).
+    std::optional<int32_t> buffersAt(AudioStreamerState state, int occurrence = 0) const;
+    bool contains(AudioStreamerState state) const;
+    int notificationCount() const { return notifications_.load(); }
+    bool allNotificationsOnMainThread() const { return allOnMain_.load(); }
+    // Notifications posted so far minus the state changes recorded.
+    std::string describe() const;
+
+private:
+    void record();
+
+    RecordingMainQueue& queue_;
+    std::shared_ptr<AudioStreamer> streamer_;
+    platform::ObserverToken token_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<std::pair<AudioStreamerState, int32_t>> changes_;
+    std::atomic<int> notifications_{0};
+    std::atomic<bool> allOnMain_{true};
+};
+
+// Interleaved 32-bit float PCM.
+struct Pcm {
+    std::vector<float> samples;
+    int channels = 2;
+    int sampleRate = 44100;
+    size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+
+std::string fixturePath(const std::string& name);
+std::string readFile(const std::string& path);
+// ffmpeg's decode of the file, converted to the given rate and channel count.
+Pcm referenceDecode(const std::string& path, int sampleRate, int channels);
+Pcm captured(const audio::CaptureAudioSink& sink);
+// "POS SIZE" per packet, from the fixture script's FILE.packets.
+std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
+
+// The offset d (frames) in [lo, hi] for which capture[i] == reference[i + d] over `window`
+// frames from `start`, within `tolerance` per sample; none when no offset matches.
+std::optional<long> findOffset(const Pcm& capture, const Pcm& reference, size_t start,
+                               size_t window, long lo, long hi, float tolerance = 1e-4f);
+// Largest per-sample difference of capture[start, start+count) against reference[.. + d].
+float maxDifference(const Pcm& capture, const Pcm& reference, size_t start, size_t count, long d);
+
+// The fixture every end-to-end test of the engine uses.
+class StreamerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Capture sink consuming at `speed` times real time (0: at once).
+    void useCapture(double speed, double capacitySeconds = 0.5);
+    std::shared_ptr<audio::CaptureAudioSink> lastSink() const;
+
+    std::shared_ptr<AudioStreamer> makeStreamer(const std::string& path);
+    // Runs the main queue until `done` holds; false after `seconds`.
+    bool runUntil(const std::function<bool()>& done, double seconds = 20);
+    bool waitForState(AudioStreamer& s, AudioStreamerState state, double seconds = 20);
+    bool waitForIdle(AudioStreamer& s, double seconds = 30) {
+        return waitForState(s, AS_STATE_IDLE, seconds);
+    }
+
+    std::shared_ptr<RecordingMainQueue> mainQueue;
+    std::shared_ptr<platform::RecordingAlertPresenter> alerts;
+    std::unique_ptr<platform::LogCapture> logs;
+    std::unique_ptr<testsupport::TestHttpServer> server;
+    std::unique_ptr<audio::CaptureAudioSinkFactory> captureFactory;
+    std::unique_ptr<audio::ScopedAudioSinkFactory> scopedFactory;
+    std::vector<std::shared_ptr<AudioStreamer>> streamers;
+    int fdsAtStart = 0;
+};
+
+int openFileDescriptors();
+
+}  // namespace streamertest
