@@ -1,0 +1,36 @@
+#pragma once
+// Process set-up around the delegate: the Qt application, the main queue on Qt's event loop,
+// alerts as message boxes, the volume control's target, and the main interface. main() makes
+// one, launches it and runs its loop; a headless run (on the offscreen platform, with a
+// timed end and a report of what happened) can drive the same object.
+
+#include <QApplication>
+#include <memory>
+
+#include "app/OstraRadioAppDelegate.h"
+#include "platform/ui/QtAlertPresenter.h"
+#include "platform/ui/QtMainQueue.h"
+
+class Application {
+public:
+    // Uses the process's QApplication when one exists, else makes one from argc/argv.
+    Application(int& argc, char** argv);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    OstraRadioAppDelegate& delegate() { return *delegate_; }
+    ui::QtMainQueue& mainQueue() { return *queue_; }
+
+    // Loads the main interface, runs the launch callback and shows the window.
+    void launch();
+    // Runs the event loop until the last window closes or quit() is called.
+    int exec();
+    void quit();
+
+private:
+    std::unique_ptr<QApplication> ownedQtApp_;
+    std::shared_ptr<ui::QtMainQueue> queue_;
+    std::shared_ptr<ui::QtAlertPresenter> alerts_;
+    std::unique_ptr<OstraRadioAppDelegate> delegate_;
+};

@@ -1,0 +1,177 @@
+#include "platform/ui/TableView.h"
+
+#include <QPainter>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace ui {
+
+namespace {
+// A touch that moves further than this is a scroll, not a tap.
+constexpr float kTapSlop = 6;
+}
+
+TableViewCell::TableViewCell(Style, std::string reuseIdentifier)
+    : View(Rect(0, 0, 320, TableView::kRowHeight)),
+      reuseIdentifier_(std::move(reuseIdentifier)),
+      textLabel_(new Label()) {
+    setBackgroundColor(Color::white());
+    textLabel_->setFont(Font::boldSystemFont(20));
+    addSubview(textLabel_);
+    layoutSubviews();
+}
+
+void TableViewCell::setSelected(bool selected) {
+    selected_ = selected;
+    textLabel_->setTextColor(selected ? Color::white() : Color::black());
+    update();
+}
+
+void TableViewCell::layoutSubviews() {
+    textLabel_->setFrame(Rect(10, 0, std::max(0.0f, frame().width() - 20), frame().height() - 1));
+}
+
+void TableViewCell::drawContents(QPainter& painter) {
+    if (selected_) painter.fillRect(rect(), QColor(22, 110, 230));
+    painter.fillRect(QRectF(0, height() - 1, width(), 1), QColor(224, 224, 224));
+}
+
+TableView::TableView(Rect frame) : ScrollView(frame) { setBackgroundColor(Color::white()); }
+
+TableView::~TableView() = default;
+
+Rect TableView::rectForRow(IndexPath indexPath) const {
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i] == indexPath) {
+            return {0, static_cast<float>(i) * kRowHeight, frame().width(), kRowHeight};
+        }
+    }
+    return {};
+}
+
+void TableView::reloadData() {
+    for (auto& [row, cell] : visible_) recycle(cell);
+    visible_.clear();
+    rows_.clear();
+    selected_ = -1;
+    if (dataSource_) {
+        const int sections = dataSource_->numberOfSectionsInTableView(*this);
+        for (int s = 0; s < sections; ++s) {
+            const int count = dataSource_->numberOfRowsInSection(*this, s);
+            for (int r = 0; r < count; ++r) rows_.push_back({s, r});
+        }
+    }
+    setContentSize({frame().width(), static_cast<float>(rows_.size()) * kRowHeight});
+    setContentOffset(clampedOffset(contentOffset()));
+    layoutCells();
+}
+
+TableViewCell* TableView::dequeueReusableCell(const std::string& identifier) {
+    auto it = pool_.find(identifier);
+    if (it == pool_.end()) return nullptr;
+    TableViewCell* cell = it->second;
+    pool_.erase(it);
+    cell->setSelected(false);
+    return cell;
+}
+
+void TableView::recycle(TableViewCell* cell) {
+    cell->setHidden(true);
+    pool_.emplace(cell->reuseIdentifier(), cell);
+}
+
+TableViewCell* TableView::cellForRow(IndexPath indexPath) const {
+    for (auto& [row, cell] : visible_) {
+        if (rows_[static_cast<size_t>(row)] == indexPath) return cell;
+    }
+    return nullptr;
+}
+
+std::vector<TableViewCell*> TableView::visibleCells() const {
+    std::vector<TableViewCell*> cells;
+    for (auto& [row, cell] : visible_) cells.push_back(cell);
+    return cells;
+}
+
+void TableView::layoutSubviews() { reloadData(); }
+
+void TableView::layoutCells() {
+    if (!dataSource_) return;
+    const float top = contentOffset().y;
+    const int first = std::max(0, static_cast<int>(std::floor(top / kRowHeight)));
+    const int last = std::min(static_cast<int>(rows_.size()) - 1,
+                              static_cast<int>(std::floor((top + frame().height()) / kRowHeight)));
+    // Rows that left the view go back to the pool before new ones ask for cells.
+    for (auto it = visible_.begin(); it != visible_.end();) {
+        if (it->first < first || it->first > last) {
+            recycle(it->second);
+            it = visible_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (int row = first; row <= last; ++row) {
+        if (visible_.count(row)) continue;
+        TableViewCell* cell = dataSource_->cellForRowAtIndexPath(*this, rows_[static_cast<size_t>(row)]);
+        if (!cell) continue;
+        cell->setFrame(Rect(0, static_cast<float>(row) * kRowHeight, frame().width(), kRowHeight));
+        cell->setSelected(row == selected_);
+        addSubview(cell);
+        cell->setHidden(false);
+        visible_[row] = cell;
+    }
+}
+
+int TableView::rowIndexAt(Point content) const {
+    if (content.y < 0) return -1;
+    const int row = static_cast<int>(std::floor(content.y / kRowHeight));
+    return row < static_cast<int>(rows_.size()) ? row : -1;
+}
+
+void TableView::selectRow(IndexPath indexPath) {
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (!(rows_[i] == indexPath)) continue;
+        selected_ = static_cast<int>(i);
+        if (auto it = visible_.find(selected_); it != visible_.end()) it->second->setSelected(true);
+        if (delegate_) delegate_->didSelectRowAtIndexPath(*this, indexPath);
+        return;
+    }
+}
+
+void TableView::deselectRow(IndexPath indexPath) {
+    if (TableViewCell* cell = cellForRow(indexPath)) cell->setSelected(false);
+    selected_ = -1;
+}
+
+bool TableView::handleTouch(TouchPhase phase, Point location) {
+    const Point o = contentOffset();
+    const Point inView{location.x - o.x, location.y - o.y};
+    ScrollView::handleTouch(phase, location);
+    switch (phase) {
+        case TouchPhase::Began:
+            touchStart_ = inView;
+            dragged_ = false;
+            break;
+        case TouchPhase::Moved:
+            if (touchStart_ && std::hypot(inView.x - touchStart_->x, inView.y - touchStart_->y) > kTapSlop) {
+                dragged_ = true;
+            }
+            layoutCells();
+            break;
+        case TouchPhase::Ended:
+            if (touchStart_ && !dragged_) {
+                const int row = rowIndexAt({inView.x + o.x, inView.y + o.y});
+                if (row >= 0) selectRow(rows_[static_cast<size_t>(row)]);
+            }
+            touchStart_.reset();
+            break;
+    }
+    return true;
+}
+
+void TableView::wheelEvent(QWheelEvent* event) {
+    ScrollView::wheelEvent(event);
+    layoutCells();
+}
+
+}  // namespace ui
