@@ -31,6 +31,11 @@ size_t appendBody(char* data, size_t size, size_t count, void* userData) {
     return n;
 }
 
+int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* shouldAbort = static_cast<const std::function<bool()>*>(userData);
+    return (*shouldAbort)() ? 1 : 0;  // non-zero ends the transfer
+}
+
 }  // namespace
 
 void initNetworking() {
@@ -67,6 +72,12 @@ LoadResult loadURL(const std::string& url, const LoadOptions& options) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     if (options.maxBytes > 0) {
         curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes));
+    }
+
+    if (options.shouldAbort) {
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &options.shouldAbort);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     }
 
     const CURLcode code = curl_easy_perform(h);

@@ -7,6 +7,7 @@
 // the caller until the load ends or a timeout fires.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -22,6 +23,10 @@ struct LoadOptions {
     long maxRedirects = 8;
     // Extra CA bundle (PEM) to trust besides the system store; tests use it for a loopback CA.
     std::string caFile;
+    // Polled while the transfer runs (at least about once a second, also while no byte
+    // moves); returning true ends the load as a failure. Lets a background thread be told to
+    // stop without waiting out a download. Called on the loading thread.
+    std::function<bool()> shouldAbort;
 };
 
 struct LoadResult {
