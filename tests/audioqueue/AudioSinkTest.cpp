@@ -1,0 +1,108 @@
+// The sinks: paced consumption keeps real time without bursts, the SDL device sink plays
+// through a real SDL driver, and a queue whose device cannot open plays silently in real time.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "AudioMaterial.h"
+#include "QueueTestClient.h"
+#include "platform/Log.h"
+#include "platform/audio/PacedConsumption.h"
+#include "platform/audio/SdlAudioSink.h"
+
+namespace queuetest {
+namespace {
+
+using namespace audio;
+
+// Consumption runs only while playing, never passes what was written, and after running dry
+// does not make up for the gap in a burst.
+TEST(PacedConsumption, KeepsPaceWithoutBursts) {
+    PacedConsumption pace(1000);
+    pace.wrote(50);
+    EXPECT_FALSE(pace.timeUntilConsumed(10).has_value()) << "halted";
+    EXPECT_FALSE(waitUntil([&] { return pace.consumed() > 0; }, 30ms));
+
+    const auto started = std::chrono::steady_clock::now();
+    pace.setPlaying(true);
+    ASSERT_TRUE(waitUntil([&] { return pace.consumed() == 50; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 50ms);
+    EXPECT_FALSE(pace.timeUntilConsumed(51).has_value()) << "never written";
+
+    // Dry for a while: the next frames still take their own time.
+    EXPECT_FALSE(waitUntil([&] { return pace.consumed() != 50; }, 40ms));
+    pace.wrote(100);
+    EXPECT_LT(pace.consumed(), 60u);
+    const auto due = pace.timeUntilConsumed(150);
+    ASSERT_TRUE(due.has_value());
+    EXPECT_GT(*due, 80ms);
+
+    pace.discard();
+    EXPECT_EQ(pace.consumed(), 150u);
+}
+
+// With instant pacing, consumption follows writing only while playing.
+TEST(PacedConsumption, InstantPaceConsumesOnlyWhilePlaying) {
+    PacedConsumption pace(0);
+    pace.wrote(10);
+    EXPECT_EQ(pace.consumed(), 0u);
+    pace.setPlaying(true);
+    EXPECT_EQ(pace.consumed(), 10u);
+    pace.setPlaying(false);
+    pace.wrote(5);
+    EXPECT_EQ(pace.consumed(), 10u);
+}
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value, 1);
+    }
+    ~EnvironmentVariable() {
+        if (old_) setenv(name_, old_->c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The device sink, on SDL's dummy driver (real SDL code and timing, no sound card needed).
+TEST(SdlAudioSink, PlaysAndDiscardsThroughSdl) {
+    EnvironmentVariable driver("SDL_AUDIODRIVER", "dummy");
+    SdlAudioSink sink;
+    const auto format = sink.open({44100, 2});
+    if (!format) GTEST_SKIP() << "SDL has no dummy driver: " << sink.lastError();
+    ASSERT_GT(format->sampleRate, 0);
+    const std::vector<float> silence(size_t(format->channels) * 4096, 0.0f);
+    const size_t taken = sink.write(silence.data(), 4096);
+    EXPECT_EQ(taken, std::min<size_t>(4096, sink.capacityFrames()));
+    EXPECT_EQ(sink.framesConsumed(), 0u) << "a new device is paused";
+    EXPECT_FALSE(sink.timeUntilConsumed(taken).has_value());
+
+    sink.setPlaying(true);
+    ASSERT_TRUE(waitUntil([&] { return sink.framesConsumed() > 0; }));
+    sink.setPlaying(false);
+    sink.discard();
+    EXPECT_EQ(sink.framesConsumed(), sink.framesWritten());
+}
+
+// When no device opens, the queue plays on a silent sink in real time, with one log line.
+TEST(SdlAudioSink, QueueFallsBackToSilenceWhenNoDeviceOpens) {
+    EnvironmentVariable driver("SDL_AUDIODRIVER", "no-such-driver");
+    ScopedAudioSinkFactory device(nullptr);
+    platform::LogCapture log;
+    QueueTestClient client(pcmFormat(44100, 2, 2, kAudioFormatFlagIsSignedInteger), 4096);
+    for (int i = 0; i < 4; ++i) client.enqueue(pcm16Stereo(1024));
+    AudioQueueStart(client.queue(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return client.sampleTime() > 441; }));
+    EXPECT_TRUE(client.waitForBuffersUsed(0));
+    EXPECT_EQ(log.count(), 1u);
+    EXPECT_TRUE(log.contains("playing silently"));
+}
+
+}  // namespace
+}  // namespace queuetest
