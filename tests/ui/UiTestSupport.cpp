@@ -1,0 +1,61 @@
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <cstdlib>
+
+#include "platform/MainQueue.h"
+#include "platform/ui/Animator.h"
+#include "platform/ui/Screen.h"
+
+namespace ui_test {
+
+void ensureQtApplication() {
+    if (QApplication::instance()) return;
+    // Running a test binary by hand must not need a display either.
+    setenv("QT_QPA_PLATFORM", std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "ostra-ui-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
+void VirtualTimeTest::SetUp() {
+    ensureQtApplication();
+    ui::Screen::setScale(1.5f);
+    queue_ = std::make_shared<platform::DeterministicMainQueue>();
+    platform::MainQueue::setMain(queue_);
+    ui::Animator::shared().reset();
+}
+
+void VirtualTimeTest::TearDown() {
+    ui::Animator::shared().reset();
+    platform::MainQueue::setMain(nullptr);
+}
+
+namespace {
+QWidget* send(QWidget& window, ui::Point point, bool release) {
+    const QPoint pixel(static_cast<int>(point.x * ui::Screen::scale()),
+                       static_cast<int>(point.y * ui::Screen::scale()));
+    QWidget* target = window.childAt(pixel);
+    if (!target) target = &window;
+    const QPointF local = target->mapFrom(&window, QPointF(pixel));
+    const QPointF global = window.mapToGlobal(QPointF(pixel));
+    QMouseEvent pressEvent(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                           Qt::NoModifier);
+    QApplication::sendEvent(target, &pressEvent);
+    if (release) {
+        QMouseEvent releaseEvent(QEvent::MouseButtonRelease, local, global, Qt::LeftButton,
+                                 Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &releaseEvent);
+    }
+    return target;
+}
+}  // namespace
+
+QWidget* tap(QWidget& window, ui::Point point) { return send(window, point, true); }
+
+QWidget* press(QWidget& window, ui::Point point) { return send(window, point, false); }
+
+}  // namespace ui_test
