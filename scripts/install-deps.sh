@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg python3
+  mpg123
 )
 
 # Only the packages that are missing are installed, so a second run is quick.
