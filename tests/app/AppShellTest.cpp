@@ -1,0 +1,175 @@
+// The application shell: launch, the splash fade on virtual time and on Qt's real loop,
+// "ShowControls" on touches, and the compiled-in endpoints.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <functional>
+#include <string>
+
+#include "ScreenshotTool.h"
+#include "UiTestSupport.h"
+#include "app/Application.h"
+#include "app/Endpoints.h"
+#include "app/MainInterface.h"
+#include "app/OstraRadioAppDelegate.h"
+#include "app/myTabeBare.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ui/TabBarController.h"
+
+namespace {
+
+// The delegate with the real main interface, on virtual time.
+class AppShellTest : public ui_test::VirtualTimeTest {
+protected:
+    void launch() {
+        delegate_ = std::make_unique<OstraRadioAppDelegate>();
+        MainInterface main = loadMainInterface();
+        delegate_->setWindow(std::move(main.window));
+        delegate_->setTabBarController(std::move(main.tabBarController));
+        delegate_->applicationDidFinishLaunching();
+        delegate_->window()->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        delegate_.reset();
+        VirtualTimeTest::TearDown();
+    }
+    ui::View* tabBarView() { return delegate_->tabBarController()->view(); }
+    // Fade ticks until the splash has left the window, at most `limit`.
+    int ticksUntilSplashRemoved(int limit) {
+        int ticks = 0;
+        while (v && v->superview() && ticks < limit) {
+            advance(OstraRadioAppDelegate::kFadeInterval);
+            ++ticks;
+        }
+        return ticks;
+    }
+
+    std::unique_ptr<OstraRadioAppDelegate> delegate_;
+};
+
+// Launch puts songURL on the live stream, the tab bar in the window and the splash above it,
+// opaque, with the fade running; the delegate is the one screens reach.
+TEST_F(AppShellTest, LaunchShowsTheSplashOverTheTabBar) {
+    launch();
+    EXPECT_EQ(OstraRadioAppDelegate::sharedDelegate(), delegate_.get());
+    EXPECT_EQ(delegate_->songURL(), endpoints::kLiveStreamURL);
+    const std::vector<ui::View*> layers = delegate_->window()->subviews();
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0], tabBarView());
+    EXPECT_EQ(layers[1], v.data());
+    EXPECT_EQ(v->frame(), ui::Rect(0, 0, 320, 480));
+    EXPECT_FLOAT_EQ(v->alpha(), 1.0f);
+    EXPECT_TRUE(delegate_->isFading());
+    EXPECT_TRUE(delegate_->tabBarController()->selectedViewController()->isAppearing());
+}
+
+// From full opacity the fade takes about 125 ticks of 0.01 s; then the splash is out of the
+// window, the timer is invalidated, and `v` still names the removed view.
+TEST_F(AppShellTest, SplashFadesInAbout125Ticks) {
+    launch();
+    advance(0.6);
+    EXPECT_NEAR(v->alpha(), 1.0f - 60 * 0.008f, 0.01f);
+    const int ticks = 60 + ticksUntilSplashRemoved(1000);
+    EXPECT_GE(ticks, 124);
+    EXPECT_LE(ticks, 126);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->superview(), nullptr);
+    EXPECT_LE(v->alpha(), 0.0f);
+    EXPECT_FALSE(delegate_->isFading());
+    EXPECT_EQ(delegate_->window()->subviews(), (std::vector<ui::View*>{tabBarView()}));
+}
+
+// A splash that is already transparent when the fade starts is taken away on the first tick
+// and its timer stops, rather than waking a hundred times a second for ever.
+TEST_F(AppShellTest, TransparentSplashIsRemovedAndItsTimerStopped) {
+    launch();
+    v->setAlpha(0.0f);
+    advance(OstraRadioAppDelegate::kFadeInterval);
+    EXPECT_EQ(v->superview(), nullptr);
+    EXPECT_FALSE(delegate_->isFading());
+    advance(10);
+    EXPECT_TRUE(queue().pendingCount() == 0);
+}
+
+// Each touch that reaches the tab bar controller posts "ShowControls" once, with no object;
+// a tap on a tab item switches tabs and posts nothing.
+TEST_F(AppShellTest, ShowControlsOncePerTouch) {
+    launch();
+    ticksUntilSplashRemoved(1000);
+    int posts = 0;
+    const void* object = &posts;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    const auto token = centre.addObserver("ShowControls", nullptr, [&](const platform::Notification& n) {
+        ++posts;
+        object = n.object;
+    });
+    ui::Window& window = *delegate_->window();
+    ui_test::tap(window, {160, 200});
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(object, nullptr);
+    ui_test::press(window, {40, 40});
+    EXPECT_EQ(posts, 2);
+    ui_test::tap(window, {240, 455});
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(delegate_->tabBarController()->selectedIndex(), 1u);
+    ui_test::tap(window, {160, 300});
+    EXPECT_EQ(posts, 3);
+    centre.removeObserver(token);
+}
+
+// The live stream address is plain HTTP on port 8170 with the path "/"; the others are web
+// addresses with their fixed paths.
+TEST(Endpoints, CompiledInAddressesHaveTheirFixedParts) {
+    const std::string live = endpoints::kLiveStreamURL;
+    EXPECT_EQ(live.rfind("http://", 0), 0u);
+    EXPECT_NE(live.find(":8170/"), std::string::npos);
+    EXPECT_EQ(live.back(), '/');
+    EXPECT_NE(std::string(endpoints::kFeedURL).find("/dev/feed/"), std::string::npos);
+    EXPECT_NE(std::string(endpoints::kAdURL).find("/adXML.plist"), std::string::npos);
+    EXPECT_EQ(std::string(endpoints::kPodcastURL).rfind("http", 0), 0u);
+}
+
+// Runs Qt's event loop until `done` holds or 10 s pass.
+bool runQtUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+// The application itself, on Qt's offscreen platform and its real event loop: the window shows
+// the tab bar under the splash, and the tab bar alone once the fade is over. Screenshots of
+// both moments go to the screenshots folder.
+TEST(Application, StartsAndFadesTheSplashOnTheQtLoop) {
+    ui_test::ensureQtApplication();
+    int argc = 1;
+    char name[] = "OstraRadio";
+    char* argv[] = {name, nullptr};
+    Application app(argc, argv);
+    app.launch();
+    OstraRadioAppDelegate& delegate = app.delegate();
+    ui::Window& window = *delegate.window();
+    ui::View* tabs = delegate.tabBarController()->view();
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_TRUE(tabs->isVisible());
+    ASSERT_TRUE(v);
+    EXPECT_TRUE(v->isVisible());
+
+    ASSERT_TRUE(runQtUntil([] { return v && v->alpha() < 0.55f; }));
+    EXPECT_EQ(window.subviews().back(), v.data());
+    EXPECT_FALSE(ui_test::saveScreenshot(window, "shell-during-splash").empty());
+
+    ASSERT_TRUE(runQtUntil([&] { return !delegate.isFading(); }));
+    EXPECT_EQ(v->superview(), nullptr);
+    EXPECT_EQ(window.subviews(), (std::vector<ui::View*>{tabs}));
+    EXPECT_TRUE(tabs->isVisible());
+    EXPECT_TRUE(delegate.tabBarController()->tabBar().isVisible());
+    EXPECT_FALSE(ui_test::saveScreenshot(window, "shell-after-splash").empty());
+}
+
+}  // namespace
