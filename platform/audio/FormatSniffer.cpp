@@ -1,0 +1,152 @@
+#include "platform/audio/FormatSniffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/audio/AdtsFrameHeader.h"
+#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/ByteOrder.h"
+#include "platform/audio/FrameSync.h"
+#include "platform/audio/MetadataTags.h"
+#include "platform/audio/AdtsStreamParser.h"
+#include "platform/audio/Mp3StreamParser.h"
+
+namespace audio::parsing {
+
+namespace {
+
+// Enough for every container's signature and an ID3v2 header.
+constexpr size_t kSignatureBytes = 12;
+
+const Mp3FrameSyntax kMp3Syntax;
+const AdtsFrameSyntax kAdtsSyntax;
+
+[[maybe_unused]] bool isMp4BoxType(const uint8_t* type, bool hinted) {
+    static constexpr const char* kLeadingBoxes[] = {"ftyp", "moov", "mdat", "free", "skip",
+                                                    "wide", "pdin", "styp", "uuid"};
+    for (const char* box : kLeadingBoxes) {
+        if (std::memcmp(type, box, 4) == 0) return true;
+    }
+    // With an MP4 hint any box whose type is printable will do.
+    return hinted && std::all_of(type, type + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+}  // namespace
+
+FormatSniffer::FormatSniffer(ParserOutput& output, uint32_t fileTypeHint)
+    : output_(output), hint_(fileTypeHint) {}
+
+std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p) const {
+    (void)p;
+    return nullptr;
+}
+
+ParseStep FormatSniffer::handOver(std::unique_ptr<FormatParser> parser, const uint8_t* data,
+                                  size_t size, size_t at) {
+    chosen_ = std::move(parser);
+    ParseStep step = chosen_->parse(data + at, size - at);
+    step.consumed += at;
+    return step;
+}
+
+ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
+    if (chosen_) return chosen_->parse(data, size);
+    const FrameSyntax* syntaxes[2] = {&kMp3Syntax, &kAdtsSyntax};
+    if (hint_ == kAudioFileAAC_ADTSType) std::swap(syntaxes[0], syntaxes[1]);
+
+    size_t at = 0;
+    ParseStep step;
+    while (true) {
+        const size_t avail = size - at;
+        if (skipRemaining_ > 0) {
+            const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
+            at += n;
+            skipRemaining_ -= n;
+            if (skipRemaining_ > 0) {
+                step = needMore(at, 1);
+                break;
+            }
+            continue;
+        }
+        if (junk_ > kMaxJunkBeforeSync) return failed(kAudioFileStreamError_UnsupportedFileType);
+        if (atStart_) {
+            if (avail < kSignatureBytes) {
+                step = needMore(at, kSignatureBytes);
+                break;
+            }
+            if (const auto tag = id3v2TagBytes(data + at)) {
+                skipRemaining_ = *tag;
+                continue;
+            }
+            atStart_ = false;
+            if (auto container = containerAt(data + at)) {
+                const std::optional<uint64_t> start = position_ ? std::optional(*position_ + at) : std::nullopt;
+                (void)start;
+                return handOver(std::move(container), data, size, at);
+            }
+        }
+        if (avail == 0) {
+            step = needMore(at, 1);
+            break;
+        }
+        if (data[at] == 0xFF) {
+            bool wait = false;
+            for (const FrameSyntax* syntax : syntaxes) {
+                FrameHeader first;
+                size_t need = 0;
+                const SyncResult sync = confirmSync(*syntax, data + at, avail, nullptr, first, need);
+                if (sync == SyncResult::Confirmed) {
+                    const std::optional<uint64_t> start =
+                        position_ ? std::optional(*position_ + at) : std::nullopt;
+                    std::unique_ptr<FormatParser> parser;
+                    if (syntax == &kMp3Syntax) {
+                        parser = std::make_unique<Mp3StreamParser>(output_, start);
+                    } else {
+                        parser = std::make_unique<AdtsStreamParser>(output_, start);
+                    }
+                    return handOver(std::move(parser), data, size, at);
+                }
+                if (sync == SyncResult::NeedMore) {
+                    step = needMore(at, need);
+                    wait = true;
+                    break;
+                }
+            }
+            if (wait) break;
+        } else if (data[at] == 'I') {
+            // An ID3v2 tag after junk, before the first frame.
+            if (avail < kId3v2HeaderBytes && std::memcmp(data + at, "ID3", std::min<size_t>(avail, 3)) == 0) {
+                step = needMore(at, kId3v2HeaderBytes);
+                break;
+            }
+            if (avail >= kId3v2HeaderBytes) {
+                if (const auto tag = id3v2TagBytes(data + at)) {
+                    skipRemaining_ = *tag;
+                    continue;
+                }
+            }
+        }
+        ++at;
+        ++junk_;
+    }
+    if (position_) *position_ += step.consumed;
+    return step;
+}
+
+void FormatSniffer::discontinuity() {
+    if (chosen_) {
+        chosen_->discontinuity();
+        return;
+    }
+    position_.reset();
+    atStart_ = false;
+    skipRemaining_ = 0;
+    junk_ = 0;
+}
+
+OSStatus FormatSniffer::seek(int64_t packet, int64_t& offset, bool& estimated) {
+    if (chosen_) return chosen_->seek(packet, offset, estimated);
+    return kAudioFileStreamError_DataUnavailable;
+}
+
+}  // namespace audio::parsing
