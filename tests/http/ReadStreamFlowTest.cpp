@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <unistd.h>
 #include <iterator>
 
 #include "platform/http/ReadStream.h"
+#include "tests/http/AllocationCounter.h"
 #include "tests/http/StreamReader.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -23,20 +23,6 @@ using testsupport::Response;
 using testsupport::StreamReader;
 using testsupport::TestHttpServer;
 using Clock = std::chrono::steady_clock;
-
-// Counts operator new calls on the counting thread, to show that reading allocates nothing.
-namespace {
-thread_local bool countAllocations = false;
-thread_local size_t allocations = 0;
-}  // namespace
-
-void* operator new(size_t size) {
-    if (countAllocations) ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -252,10 +238,9 @@ TEST(ReadStreamBackPressure, SteadyReadingDoesNotAllocate) {
     reader.events.reserve(8'000);
     ASSERT_TRUE(reader.open());
     ASSERT_TRUE(reader.run(10s, [&] { return reader.body.size() >= 1'000'000; }));
-    countAllocations = true;
-    allocations = 0;
+    testsupport::startCountingAllocations();
     ASSERT_TRUE(reader.run(10s, [&] { return reader.body.size() >= 7'000'000; }));
-    countAllocations = false;
+    const size_t allocations = testsupport::stopCountingAllocations();
     const size_t reads = reader.events.size();
     std::printf("%zu operator new calls during about %zu reads\n", allocations, reads);
     EXPECT_LT(allocations, 10u);
