@@ -40,6 +40,10 @@ public:
     // node's document has no CXMLDocument.
     static CXMLNode* nodeWithLibXMLNode(xmlNode* theLibXMLNode);
 
+    // The wrapped libxml2 node (the libxml2 document for a CXMLDocument); nullptr once torn
+    // down. Valid only while the document lives.
+    xmlNode* libXMLNode() const { return _node; }
+
     // -- CXMLNode --
 
     // Teardown: detaches from the node's `_private` field if it still points here.
