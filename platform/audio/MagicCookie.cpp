@@ -1,6 +1,8 @@
 #include "platform/audio/MagicCookie.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 
 namespace audio {
@@ -168,9 +170,11 @@ std::vector<uint8_t> aacConfigFromFormat(const AudioStreamBasicDescription& form
 
 std::vector<uint8_t> alacConfigFromCookie(std::span<const uint8_t> cookie) {
     auto wrap = [](std::span<const uint8_t> config) {
-        std::vector<uint8_t> atom = {0, 0, 0, uint8_t(kALACAtomSize), 'a', 'l', 'a', 'c',
-                                     0, 0, 0, 0};
-        atom.insert(atom.end(), config.begin(), config.begin() + kALACConfigSize);
+        static constexpr uint8_t kHeader[] = {0, 0, 0, uint8_t(kALACAtomSize), 'a', 'l', 'a', 'c',
+                                              0, 0, 0, 0};
+        std::vector<uint8_t> atom(kALACAtomSize);
+        std::copy(std::begin(kHeader), std::end(kHeader), atom.begin());
+        std::copy_n(config.begin(), kALACConfigSize, atom.begin() + sizeof kHeader);
         return atom;
     };
     if (cookie.size() == kALACConfigSize) return wrap(cookie);
