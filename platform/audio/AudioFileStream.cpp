@@ -129,6 +129,7 @@ private:
 }  // namespace
 
 OSStatus OpaqueAudioFileStream::apply(const ParseStep& step, size_t available) {
+    if (closeRequested) return noErr;  // the client is done with the stream
     if (step.status != noErr) return step.status;
     // A parser that neither consumes nor asks for more would loop forever.
     if (step.consumed > available) return kAudioFileStreamError_UnspecifiedError;

@@ -9,7 +9,11 @@
 #include "platform/audio/FrameSync.h"
 #include "platform/audio/MetadataTags.h"
 #include "platform/audio/AdtsStreamParser.h"
+#include "platform/audio/AiffParser.h"
+#include "platform/audio/CafParser.h"
 #include "platform/audio/Mp3StreamParser.h"
+#include "platform/audio/Mp4Parser.h"
+#include "platform/audio/WavParser.h"
 
 namespace audio::parsing {
 
@@ -21,7 +25,7 @@ constexpr size_t kSignatureBytes = 12;
 const Mp3FrameSyntax kMp3Syntax;
 const AdtsFrameSyntax kAdtsSyntax;
 
-[[maybe_unused]] bool isMp4BoxType(const uint8_t* type, bool hinted) {
+bool isMp4BoxType(const uint8_t* type, bool hinted) {
     static constexpr const char* kLeadingBoxes[] = {"ftyp", "moov", "mdat", "free", "skip",
                                                     "wide", "pdin", "styp", "uuid"};
     for (const char* box : kLeadingBoxes) {
@@ -36,8 +40,19 @@ const AdtsFrameSyntax kAdtsSyntax;
 FormatSniffer::FormatSniffer(ParserOutput& output, uint32_t fileTypeHint)
     : output_(output), hint_(fileTypeHint) {}
 
-std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p) const {
-    (void)p;
+std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p,
+                                                        std::optional<uint64_t> start) const {
+    auto is = [p](size_t at, const char* code) { return std::memcmp(p + at, code, 4) == 0; };
+    if (is(0, "RIFF") && is(8, "WAVE")) return std::make_unique<WavParser>(output_, start);
+    if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
+        return std::make_unique<AiffParser>(output_, start);
+    }
+    if (is(0, "caff") && be16(p + 4) == 1) return std::make_unique<CafParser>(output_, start);
+    const bool mp4Hint = hint_ == kAudioFileM4AType || hint_ == kAudioFileMPEG4Type;
+    const uint32_t boxSize = be32(p);
+    if ((boxSize == 0 || boxSize == 1 || boxSize >= 8) && isMp4BoxType(p + 4, mp4Hint)) {
+        return std::make_unique<Mp4Parser>(output_, start);
+    }
     return nullptr;
 }
 
@@ -79,9 +94,8 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
                 continue;
             }
             atStart_ = false;
-            if (auto container = containerAt(data + at)) {
-                const std::optional<uint64_t> start = position_ ? std::optional(*position_ + at) : std::nullopt;
-                (void)start;
+            const std::optional<uint64_t> start = position_ ? std::optional(*position_ + at) : std::nullopt;
+            if (auto container = containerAt(data + at, start)) {
                 return handOver(std::move(container), data, size, at);
             }
         }

@@ -28,7 +28,7 @@ public:
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
 private:
-    std::unique_ptr<FormatParser> containerAt(const uint8_t* p) const;
+    std::unique_ptr<FormatParser> containerAt(const uint8_t* p, std::optional<uint64_t> start) const;
     ParseStep handOver(std::unique_ptr<FormatParser> parser, const uint8_t* data, size_t size, size_t at);
 
     ParserOutput& output_;

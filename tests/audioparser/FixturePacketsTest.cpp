@@ -93,4 +93,27 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureCase{"adts-lc-mono22k.aac", kAudioFormatMPEG4AAC, 22050, 1, 1024, 7, false}),
     [](const auto& info) { return std::to_string(info.index); });
 
+INSTANTIATE_TEST_SUITE_P(
+    Pcm, FixturePacketsTest,
+    ::testing::Values(FixtureCase{"pcm8.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm16.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm24.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"float32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm16-unknown-size.wav", kAudioFormatLinearPCM, 44100, 2, 1, 0, false},
+                      FixtureCase{"pcm16.aiff", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"sowt.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"float32.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm16.caf", kAudioFormatLinearPCM, 44100, 2, 1},
+                      FixtureCase{"pcm16-unknown-size.caf", kAudioFormatLinearPCM, 44100, 2, 1, 0, false}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Indexed, FixturePacketsTest,
+    ::testing::Values(FixtureCase{"aac.m4a", kAudioFormatMPEG4AAC, 44100, 2, 1024},
+                      FixtureCase{"alac.m4a", kAudioFormatAppleLossless, 44100, 2, 4096},
+                      FixtureCase{"aac.caf", kAudioFormatMPEG4AAC, 44100, 2, 1024},
+                      FixtureCase{"alac.caf", kAudioFormatAppleLossless, 44100, 2, 4096}),
+    [](const auto& info) { return std::to_string(info.index); });
+
 }  // namespace

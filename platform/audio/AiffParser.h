@@ -1,0 +1,47 @@
+#pragma once
+// AIFF and AIFC files of linear PCM: big-endian integer samples, and in AIFC also 'sowt'
+// (little-endian), 'fl32'/'fl64' (float), 'in24'/'in32' and 'raw ' (8-bit offset binary).
+// The sound data follows the 'SSND' chunk's offset field; other chunks are skipped.
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/audio/FormatParser.h"
+#include "platform/audio/PcmPacketizer.h"
+
+namespace audio::parsing {
+
+class AiffParser final : public FormatParser {
+public:
+    AiffParser(ParserOutput& output, std::optional<uint64_t> start);
+
+    ParseStep parse(const uint8_t* data, size_t size) override;
+    void discontinuity() override;
+    OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
+
+    // The 80-bit extended float of the COMM chunk's sample rate; NaN when it is not finite.
+    static double extendedToDouble(const uint8_t* p);
+
+private:
+    enum class State { FormHeader, ChunkHeader, CommonChunk, SoundHeader, Skip, Data, Lost };
+
+    ParseStep run(const uint8_t* data, size_t size);
+    OSStatus readCommon(const uint8_t* p, uint32_t size);
+
+    ParserOutput& output_;
+    State state_ = State::FormHeader;
+    std::optional<uint64_t> position_;
+    bool isAifc_ = false;
+    uint32_t chunkBytes_ = 0;
+    uint32_t soundChunkSize_ = 0;
+    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
+    uint64_t leadIn_ = 0;         // bytes between the SSND header and the first sample
+    bool haveCommon_ = false;
+    bool described_ = false;
+    StreamDescription description_;
+    std::optional<uint64_t> dataBytes_;
+    bool dataPadded_ = false;
+    PcmPacketizer pcm_;
+};
+
+}  // namespace audio::parsing
