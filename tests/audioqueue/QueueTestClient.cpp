@@ -48,7 +48,7 @@ int QueueTestClient::enqueue(std::span<const uint8_t> bytes,
     }
     if (index < 0) return -1;
     AudioQueueBufferRef buffer = buffers_[size_t(index)];
-    std::memcpy(buffer->mAudioData, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(buffer->mAudioData, bytes.data(), bytes.size());
     buffer->mAudioDataByteSize = uint32_t(bytes.size());
     lastEnqueueStatus_ = AudioQueueEnqueueBuffer(queue_, buffer, uint32_t(descs.size()),
                                                  descs.empty() ? nullptr : descs.data());
