@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 #include "platform/http/ReadStream.h"
 #include "tests/http/StreamReader.h"
 #include "tests/support/TestHttpServer.h"
@@ -11,6 +15,7 @@ using namespace platform::http;
 using testsupport::Response;
 using testsupport::StreamReader;
 using testsupport::TestHttpServer;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -83,6 +88,15 @@ TEST(ReadStreamRange, HonouredRangeDeliversPartialBody) {
     expectBody(server.url("/song.mp3"), body.substr(1000), withRange("bytes=1000-5000"));
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].header("Range"), "bytes=1000-5000");
+
+    // The same from a file on disk, the way recorded programmes are served.
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("ostra-range-" + std::to_string(::getpid()) + ".mp3");
+    std::ofstream(path, std::ios::binary) << body;
+    server.serve("/file.mp3", Response::file(path.string()));
+    expectBody(server.url("/file.mp3"), body.substr(4321), withRange("bytes=4321-"));
+    expectBody(server.url("/file.mp3"), body);
+    std::filesystem::remove(path);
 }
 
 // Against a server that ignores Range, the bytes delivered still start at the offset asked
@@ -157,6 +171,21 @@ TEST(ReadStreamHeaders, IcyLiveStreamIsAccepted) {
     EXPECT_EQ(reader.headers["Icy-Name"], "Ostra Test Radio");
     EXPECT_EQ(reader.headers["Content-Type"], "audio/mpeg");
     EXPECT_EQ(reader.headers.count("Content-Length"), 0u);
+}
+
+// A live stream paced at a byte rate arrives no faster than that rate.
+TEST(ReadStreamHeaders, PacedLiveStreamKeepsItsRate) {
+    TestHttpServer server;
+    server.serve("/", Response::live(testsupport::counting(), 400'000).icy());
+    StreamReader reader(server.url("/"));
+    ASSERT_TRUE(reader.open());
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_TRUE(reader.run(10s, [&] { return reader.body.size() >= 200'000; }));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::printf("200 kB of a 400 kB/s stream took %.3f s\n", seconds);
+    EXPECT_GE(seconds, 0.4);  // a lower bound only: a slow machine may take longer
+    EXPECT_EQ(reader.terminalEvents, 0);
 }
 
 // Redirects that never end, or that go from https down to http, give the error event.
