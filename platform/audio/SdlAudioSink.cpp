@@ -30,7 +30,7 @@ std::optional<AudioSinkFormat> SdlAudioSink::open(const AudioSinkFormat& wanted)
     std::lock_guard lock(gSdlMutex);
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        error_ = SDL_GetError();
+        takeError();
         return std::nullopt;
     }
     subsystem_ = true;
@@ -47,11 +47,18 @@ std::optional<AudioSinkFormat> SdlAudioSink::open(const AudioSinkFormat& wanted)
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have,
                                   SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
     if (device_ == 0) {
-        error_ = SDL_GetError();
+        takeError();
         return std::nullopt;
     }
     format_ = AudioSinkFormat{have.freq, have.channels};
     return format_;
+}
+
+void SdlAudioSink::takeError() {
+    error_ = SDL_GetError();
+    // SDL keeps the error text in storage of the calling thread, which is the queue's thread,
+    // not one of SDL's; nothing would free it when that thread ends.
+    SDL_TLSCleanup();
 }
 
 uint64_t SdlAudioSink::framesQueuedAtDevice() const {

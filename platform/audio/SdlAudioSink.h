@@ -35,6 +35,7 @@ private:
     static constexpr double kCapacitySeconds = 0.2;
 
     uint64_t framesQueuedAtDevice() const;
+    void takeError();
 
     // Owns the subsystem reference and the device; closed in this order on destruction.
     bool subsystem_ = false;
