@@ -10,7 +10,7 @@ std::function<void(float)> gSetVolume;
 std::function<float()> gGetVolume;
 float gLocalVolume = 1.0f;
 
-constexpr float kIconWidth = 14;  // a speaker at each end of the slider
+constexpr float kIconWidth = 16;  // a speaker at each end of the slider, waves included
 constexpr float kHeight = 23;
 }  // namespace
 
@@ -61,13 +61,14 @@ void VolumeView::drawContents(QPainter& painter) {
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(QColor(235, 235, 240), box.width() * 0.25, Qt::SolidLine, Qt::RoundCap));
         for (int i = 1; i <= waves; ++i) {
-            const double r = box.height() * 0.35 * i;
+            const double r = box.height() * 0.3 * i;
             const QPointF c(box.right() + box.width() * 0.5, box.center().y());
             painter.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), -45 * 16, 90 * 16);
         }
     };
     speaker(2, 0);
-    speaker(bounds().width() - kIconWidth + 1, 2);
+    // The loud speaker's waves reach about 11 points right of its body.
+    speaker(bounds().width() - kIconWidth, 2);
 }
 
 }  // namespace ui

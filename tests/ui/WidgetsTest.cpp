@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ScreenshotTool.h"
 #include "UiTestSupport.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Button.h"
@@ -192,6 +193,49 @@ TEST_F(WidgetsTest, URLOpener) {
     ui::setURLOpenHandler(nullptr);
     EXPECT_FALSE(ui::openURL("file:///etc/passwd"));
     EXPECT_FALSE(ui::openURL("not a url at all"));
+}
+
+}  // namespace
+
+namespace {
+
+// A page of every control on a player-like screen, for people to look at: the four button
+// images, a slider, the volume control, a spinning indicator, a text field and a short table.
+TEST_F(WidgetsTest, ScreenshotOfTheControls) {
+    ui::Window window;
+    window.setBackgroundColor(ui::Color::rgb(0.06f, 0.08f, 0.13f));
+    const char* names[] = {"playbutton.png", "pausebutton.png", "loadingbutton.png", "stopbutton.png"};
+    for (int i = 0; i < 4; ++i) {
+        auto* button = new ui::Button(ui::Rect(12 + 76.0f * static_cast<float>(i), 20, 64, 64));
+        button->setImage(names[i]);
+        window.addSubview(button);
+    }
+    auto* field = new ui::TextField(ui::Rect(10, 100, 300, 31));
+    field->setText("http://127.0.0.1:8170/");
+    window.addSubview(field);
+    auto* slider = new ui::Slider(ui::Rect(10, 145, 300, 30));
+    slider->setValue(35);
+    window.addSubview(slider);
+    auto* disabled = new ui::Slider(ui::Rect(10, 180, 300, 30));
+    disabled->setValue(70);
+    disabled->setEnabled(false);
+    window.addSubview(disabled);
+    auto* volume = new ui::VolumeView(ui::Rect(10, 220, 300, 36));
+    window.addSubview(volume);
+    auto* spinner = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
+    spinner->setCenter({160, 270});
+    window.addSubview(spinner);
+    spinner->startAnimating();
+    advance(0.3);
+    auto* table = new ui::TableView(ui::Rect(0, 290, 320, 190));
+    Rows rows;
+    rows.titles = {"Morning Show", "Harbour Talk", "Night Jazz", "Weekly News", "Kids Corner"};
+    table->setDataSource(&rows);
+    table->setDelegate(&rows);
+    window.addSubview(table);
+    table->reloadData();
+    table->selectRow({0, 1});
+    EXPECT_FALSE(ui_test::saveScreenshot(window, "toolkit-controls").empty());
 }
 
 }  // namespace
