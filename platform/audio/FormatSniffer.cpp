@@ -31,8 +31,11 @@ bool isMp4BoxType(const uint8_t* type, bool hinted) {
     for (const char* box : kLeadingBoxes) {
         if (std::memcmp(type, box, 4) == 0) return true;
     }
-    // With an MP4 hint any box whose type is printable will do.
-    return hinted && std::all_of(type, type + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+    // With an MP4 hint any box type made of lowercase letters and digits will do (text such
+    // as an HTML error page does not pass for one).
+    return hinted && std::all_of(type, type + 4, [](uint8_t c) {
+               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ';
+           });
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ SyncResult confirmSync(const FrameSyntax& syntax, const uint8_t* data, size_t si
     const size_t headerBytes = syntax.headerBytes();
     size_t at = 0;
     for (int frame = 0; frame < kSyncConfirmFrames; ++frame) {
-        if (size - at < headerBytes) {
+        if (at > size || size - at < headerBytes) {
             need = at + headerBytes;
             return SyncResult::NeedMore;
         }

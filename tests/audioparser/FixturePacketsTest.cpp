@@ -55,7 +55,13 @@ TEST_P(FixturePacketsTest, PacketsMatchFfprobe) {
         EXPECT_FALSE(r.byteCount.has_value());
     }
 
+    // The reader sizes its buffers by the upper bound: no packet may exceed it, and PCM
+    // buffers of that size must hold whole frames.
+    ASSERT_GT(r.packetSizeUpperBound, 0u);
+    for (const Packet& packet : r.packets) ASSERT_LE(packet.bytes.size(), r.packetSizeUpperBound);
+
     if (c.formatID == kAudioFormatLinearPCM) {
+        EXPECT_EQ(r.packetSizeUpperBound % r.format.mBytesPerFrame, 0u);
         EXPECT_FALSE(r.pcmCallbackNotWholeFrames);
         EXPECT_TRUE(r.packets.empty());
         const uint64_t total = std::accumulate(probe.begin(), probe.end(), uint64_t(0),

@@ -55,6 +55,9 @@ void ParserHarness::onProperty(void* client, AudioFileStreamID stream, AudioFile
         case kAudioFileStreamProperty_DataFormat:
             size = sizeof r.format;
             AudioFileStreamGetProperty(stream, id, &size, &r.format);
+            size = 4;
+            AudioFileStreamGetProperty(stream, kAudioFileStreamProperty_PacketSizeUpperBound, &size,
+                                       &r.packetSizeUpperBound);
             break;
         case kAudioFileStreamProperty_DataOffset: {
             int64_t value = 0;

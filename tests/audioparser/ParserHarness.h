@@ -34,6 +34,7 @@ struct Recorded {
     std::optional<uint64_t> packetCount;
     std::vector<audio::AudioFormatListItem> formats;
     std::vector<uint8_t> cookie;
+    uint32_t packetSizeUpperBound = 0;
     // Faults a reader would trip over.
     bool packetsBeforeFormat = false;
     bool pcmCallbackNotWholeFrames = false;
