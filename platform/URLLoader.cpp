@@ -1,6 +1,7 @@
 #include "platform/URLLoader.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <memory>
 #include <mutex>
@@ -59,8 +60,9 @@ LoadResult loadURL(const std::string& url, const LoadOptions& options) {
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
-    // Redirects may stay on https or go from http up to https, never down to http.
-    const bool startsSecure = url.rfind("https:", 0) == 0;
+    // Redirects may stay on https or go from http up to https, never down to http. libcurl
+    // reads the scheme in any case, so "HTTPS:" must count as secure here too.
+    const bool startsSecure = url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, startsSecure ? "https" : "http,https");
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -203,6 +203,7 @@ TEST(ReadStreamFailure, BadRedirectsGiveError) {
     secure.serve("/song.mp3", Response::redirect(plain.url("/song.mp3")));
     options.caFile = secure.caFile();
     EXPECT_TRUE(expectError(secure.url("/song.mp3"), options).empty());
+    EXPECT_TRUE(expectError("HTTPS" + secure.url("/song.mp3").substr(5), options).empty());
     EXPECT_EQ(plain.requests().size(), 5u);  // the plain server never saw the downgrade
 }
 

@@ -88,6 +88,11 @@ TEST(URLLoader, RefusesRedirectFromHttpsToHttp) {
     EXPECT_TRUE(result.bytes.empty());
     EXPECT_EQ(secure.requests().size(), 1u);
     EXPECT_TRUE(plain.requests().empty());
+    // The scheme's case does not matter to libcurl, so it must not matter to the rule either.
+    const std::string shouted = "HTTPS" + secure.url("/feed").substr(5);
+    EXPECT_FALSE(loadURL(shouted, options).ok);
+    EXPECT_EQ(secure.requests().size(), 2u);
+    EXPECT_TRUE(plain.requests().empty());
 }
 
 // A server that stops sending, before its headers or in the middle of the body, times out.
