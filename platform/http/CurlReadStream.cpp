@@ -153,7 +153,7 @@ void CurlReadStream::close() {
 }
 
 void CurlReadStream::resumeIfRoom() {
-    if (!paused_ || ring_.space() < kRefillSpace) return;
+    if (!paused_ || !attached_ || ring_.space() < kRefillSpace) return;
     // Cleared first: unpausing hands over the held-back chunk at once, which may pause again.
     paused_ = false;
     lastActivity_ = Clock::now();

@@ -78,9 +78,10 @@ CurlReadStream* CurlRunLoop::nextWithEvent() {
 
 bool CurlRunLoop::runOnce(double seconds) {
     if (streams_.empty()) return false;
+    // A day is as good as forever for a slice, and keeps the clock arithmetic in range.
+    const double slice = std::clamp(seconds, 0.0, 86'400.0);
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(std::max(0.0, seconds)));
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(slice));
     for (;;) {
         // A reader still draining a well-filled buffer needs no socket work this pass.
         const bool wantsData = std::any_of(streams_.begin(), streams_.end(),
@@ -106,7 +107,7 @@ bool CurlRunLoop::runOnce(double seconds) {
         // Round up, so that a wait never ends just short of its deadline and spins.
         long waitMs = static_cast<long>(std::ceil(untilWake));
         if (curlTimeoutMs >= 0) waitMs = std::min(waitMs, curlTimeoutMs);
-        waitMs = std::max(0L, waitMs);
+        waitMs = std::clamp(waitMs, 0L, 60'000L);
         if (waitMs > 0 || curlTimeoutMs != 0) {
             curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs), nullptr);
         }

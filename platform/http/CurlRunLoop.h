@@ -36,7 +36,7 @@ public:
     void detach(CURL* easy);
 
 private:
-    // Unpauses, performs and collects finished transfers; returns libcurl's status.
+    // Unpauses what has room again, performs, and collects finished transfers.
     void drive();
     CurlReadStream* nextWithEvent();
 
