@@ -44,6 +44,12 @@ struct AudioStreamerTestAccess {
         return !s.stream && !s.audioFileStream && !s.audioQueue && !s.httpHeaders_ &&
                s.internalThread == std::thread::id();
     }
+    // stream, audioFileStream, audioQueue and httpHeaders none (a thread that found it was not
+    // wanted leaves internalThread to the next start).
+    static bool openHandlesAreNone(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return !s.stream && !s.audioFileStream && !s.audioQueue && !s.httpHeaders_;
+    }
     static void setState(AudioStreamer& s, AudioStreamerState state) { s.setState(state); }
     static void setStopReason(AudioStreamer& s, AudioStreamerStopReason reason) {
         std::lock_guard lock(s.streamerLock);
@@ -143,7 +149,8 @@ protected:
     std::shared_ptr<audio::CaptureAudioSink> lastSink() const;
 
     std::shared_ptr<AudioStreamer> makeStreamer(const std::string& path);
-    // Runs the main queue until `done` holds; false after `seconds`.
+    // Runs the main queue until `done` holds, checking it at least every millisecond; false
+    // after `seconds`.
     bool runUntil(const std::function<bool()>& done, double seconds = 20);
     bool waitForState(AudioStreamer& s, AudioStreamerState state, double seconds = 20);
     bool waitForIdle(AudioStreamer& s, double seconds = 30) {

@@ -1,0 +1,203 @@
+// Seeking a file: the ranged request, where the audio resumes and what progress says then.
+
+#include <string>
+
+#include "tests/streaming/StreamerTestSupport.h"
+
+using namespace streamertest;
+using Access = AudioStreamerTestAccess;
+using testsupport::Response;
+
+namespace {
+
+constexpr double kPacketSeconds = 1152.0 / 44100.0;
+const char* const kFixture = "cbr128.mp3";
+
+struct RangeValue {
+    long first = -1;
+    long last = -1;
+};
+
+RangeValue parseRange(const std::string& header) {
+    RangeValue range;
+    if (std::sscanf(header.c_str(), "bytes=%ld-%ld", &range.first, &range.last) != 2) return {};
+    return range;
+}
+
+class SeekTest : public StreamerTest {
+protected:
+    void SetUp() override {
+        StreamerTest::SetUp();
+        file = fixturePath(kFixture);
+        fileSize = long(readFile(file).size());
+        packets = packetList(kFixture);
+        server->serve("/song.mp3", Response::file(file));
+    }
+
+    // Where the audio after the last seek sits in the capture: the offset d with
+    // capture[i] == reference[i + d] for the tail, and the first capture frame of the run of
+    // blocks that matches it.
+    struct Resumed {
+        long d = 0;
+        size_t firstFrame = 0;
+    };
+    std::optional<Resumed> resumedAudio(const Pcm& capture, const Pcm& reference) {
+        const size_t tailStart = capture.frames() - 3 * 44100;
+        const auto d = findOffset(capture, reference, tailStart, 4096, -long(capture.frames()),
+                                  long(reference.frames()));
+        if (!d) return std::nullopt;
+        size_t first = tailStart;
+        while (first >= 1152 && maxDifference(capture, reference, first - 1152, 1152, *d) <= 1e-4f) {
+            first -= 1152;
+        }
+        return Resumed{*d, first};
+    }
+
+    std::string file;
+    long fileSize = 0;
+    std::vector<std::pair<int64_t, int64_t>> packets;
+};
+
+}  // namespace
+
+// A seek back into what was already parsed uses the parser's exact packet offset: the request
+// starts at that packet, the audio resumes with it, and progress counts on from its time.
+TEST_F(SeekTest, SeekBackStartsAtTheExactPacket) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 6.0; }));
+
+    const double target = 2.0;
+    streamer->seekToTime(target);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    const size_t packet = size_t(target / kPacketSeconds);
+    EXPECT_EQ(range.first, long(packets[packet].first)) << server->requests()[1].header("Range");
+    EXPECT_EQ(range.last, fileSize);
+    // The time moves back from the target to where that packet starts.
+    const double packetTime = double(packet) * kPacketSeconds;
+    EXPECT_NEAR(Access::seekTime(*streamer), packetTime, kPacketSeconds);
+
+    // Progress continues from the packet's time.
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > packetTime + 1.0; }));
+    streamer->pause();
+    auto sink = lastSink();
+    const uint64_t consumed = sink->consumedCount();
+    const double progressWhenPaused = streamer->progress();
+    streamer->pause();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+
+    const Pcm capture = captured(*sink);
+    const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
+    const auto resumed = resumedAudio(capture, reference);
+    ASSERT_TRUE(resumed);
+    // The first blocks after a seek may differ while the decoder warms up, so the matching run
+    // starts at the packet or a few packets later, never before it.
+    const double resumedAt = double(long(resumed->firstFrame) + resumed->d) / 44100.0;
+    std::printf("resumed at %.3f s for packet time %.3f s\n", resumedAt, packetTime);
+    EXPECT_GE(resumedAt, packetTime - kPacketSeconds - 1105.0 / 44100.0);
+    EXPECT_LE(resumedAt, packetTime + 4 * kPacketSeconds);
+    // What progress said equals the reference time of what had been played.
+    EXPECT_NEAR(progressWhenPaused, double(long(consumed) + resumed->d) / 44100.0,
+                2 * kPacketSeconds);
+}
+
+// A seek ahead of the download starts at the proportional byte offset (the parser can only
+// estimate there), and the audio resumes close to the target.
+TEST_F(SeekTest, SeekAheadUsesTheProportionalOffset) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 1.0; }));
+
+    const double target = 15.0;
+    const double bitRate = streamer->calculatedBitRate();
+    const long dataOffset = Access::dataOffset(*streamer);
+    streamer->seekToTime(target);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    const long proportional = long(dataOffset + target * bitRate / 8.0);
+    const size_t packet = size_t(target / kPacketSeconds);
+    // Proportional when the parser estimates; its exact packet offset if it knew better.
+    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 || range.first == long(packets[packet].first))
+        << server->requests()[1].header("Range") << " proportional " << proportional;
+    EXPECT_EQ(range.last, fileSize);
+
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    const Pcm capture = captured(*lastSink());
+    const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
+    const auto resumed = resumedAudio(capture, reference);
+    ASSERT_TRUE(resumed);
+    const double resumedAt = double(long(resumed->firstFrame) + resumed->d) / 44100.0;
+    std::printf("resumed at %.3f s for target %.3f s\n", resumedAt, target);
+    // The estimate uses the average packet in whole bytes: off by up to 0.25 % of the target.
+    EXPECT_NEAR(resumedAt, target, target * 0.0025 + 4 * kPacketSeconds);
+}
+
+// A seek at or past the end starts two buffers before the end of the file, and the run ends
+// normally.
+TEST_F(SeekTest, SeekPastTheEndStartsTwoBuffersBeforeIt) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 1.0; }));
+    const long bufferSize = long(Access::packetBufferSize(*streamer));
+    ASSERT_GT(bufferSize, 0);
+
+    streamer->seekToTime(1000.0);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    EXPECT_EQ(range.first, fileSize - 2 * bufferSize);
+    EXPECT_EQ(range.last, fileSize);
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+}
+
+// A seek that the streaming thread carries out before any packet arrived (here in a second run,
+// which knows length and bit rate from the first) has no queue to stop: it just reopens the
+// download at the new position.
+TEST_F(SeekTest, SeekBeforeTheQueueExists) {
+    auto requestCount = std::make_shared<std::atomic<int>>(0);
+    const std::string body = readFile(file);
+    server->serve("/slow.mp3", [requestCount, body](const testsupport::RecordedRequest&) {
+        // The second run's first answer is late, so the seek comes before any byte.
+        Response response = Response::bytes(body);
+        if (++*requestCount == 2) response.stallBeforeHeaders(testsupport::Seconds(1.0));
+        return response;
+    });
+    useCapture(20);
+    auto streamer = makeStreamer("/slow.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
+    streamer->stop();
+
+    streamer->start();
+    streamer->seekToTime(15.0);
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    ASSERT_GE(server->requests().size(), 3u);
+    const RangeValue range = parseRange(server->requests()[2].header("Range"));
+    EXPECT_GT(range.first, fileSize / 2);
+    EXPECT_EQ(range.last, fileSize);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+}
+
+// A stream without a known length drops seeks; the request flag is still cleared.
+TEST_F(SeekTest, SeekWithoutLengthIsDropped) {
+    server->serve("/live", Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))), 64000));
+    useCapture(1);
+    auto streamer = makeStreamer("/live");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    streamer->seekToTime(3.0);
+    // The seek was handled (and dropped) once the thread's loop has come round once more.
+    EXPECT_FALSE(runUntil([&] { return server->requests().size() > 1; }, 0.5));
+    EXPECT_TRUE(streamer->isPlaying());
+    streamer->stop();
+    EXPECT_EQ(server->requests().size(), 1u);
+}
