@@ -110,7 +110,7 @@ TEST_F(HostileInputTest, QuadraticBlowupIsRefused) {
 // Expansion just inside the budget still works: references are replaced in string values, and
 // queries that build string values stay within a few times the budget.
 TEST_F(HostileInputTest, ExpansionWithinBudgetStillWorks) {
-    const std::string xml = quadraticBlowup(4'000, 1'000, false);
+    const std::string xml = quadraticBlowup(400'000, 10, false);
     std::optional<CXMLError> error;
     auto document = parseBothWays(xml, &error);
     ASSERT_TRUE(document);
@@ -124,6 +124,28 @@ TEST_F(HostileInputTest, ExpansionWithinBudgetStillWorks) {
     });
     EXPECT_EQ(matches.size(), 1u);
     EXPECT_LT(growth, kMemoryBound);
+}
+
+// The guard counts what every reference would add, nested references and attribute values
+// included, and stops counting once past the budget.
+TEST_F(HostileInputTest, GuardCountsEveryReference) {
+    const std::string xml =
+        "<!DOCTYPE r [<!ENTITY b 'yyy'><!ENTITY a 'xx&b;<i>z</i>'>]>"
+        "<r v='&b;'>&a;<c>&a;</c>text is not counted</r>";
+    xmlhandles::DocPtr raw(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
+                                         kCXMLParseOptions));
+    ASSERT_TRUE(raw);
+    // a = "xx" + b + "z" = 6 bytes, twice; b = 3 bytes in the attribute.
+    EXPECT_EQ(xmlguard::entityExpansionBytes(raw.get()), 15u);
+    EXPECT_EQ(xmlguard::entityExpansionBytes(raw.get(), 14), 15u);
+    EXPECT_EQ(xmlguard::entityExpansionBytes(raw.get(), 4), 5u);
+    EXPECT_TRUE(xmlguard::entityExpansionWithinBudget(raw.get(), 15));
+    EXPECT_FALSE(xmlguard::entityExpansionWithinBudget(raw.get(), 14));
+
+    auto document = parse(xml);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->rootElement()->stringValue(),
+              std::optional<std::string>("xxyyytext is not counted"));
 }
 
 // Nothing a document names outside itself is read or fetched: an external entity, an external
