@@ -132,9 +132,10 @@ TEST_F(FeedShapes, EmptyAuthorChangesNothing) {
 TEST_F(FeedShapes, ErrorPageReplacesTheCacheButNotTheLists) {
     const std::string page =
         "<html><head><title>Oops</title></head><body><p>Database error<br></body></html>";
-    std::atomic<int> served{0};
-    server.serve("/dev/feed/", [&](const RecordedRequest&) {
-        return ++served == 1 ? Response::bytes(rssFeed(morningShows())) : Response::bytes(page);
+    // The fixture's server outlives this body, so its handler keeps its own state.
+    auto served = std::make_shared<std::atomic<int>>(0);
+    server.serve("/dev/feed/", [served, page](const RecordedRequest&) {
+        return ++*served == 1 ? Response::bytes(rssFeed(morningShows())) : Response::bytes(page);
     });
     auto catalogue = makeCatalogue(server.url("/dev/feed/"));
     catalogue->getLocaXML();  // first run: the morning lists

@@ -40,8 +40,9 @@ TEST_F(CatalogueMends, ManyShowingsWhileOfflineRunOneRefresh) {
 
 // Error statuses (with a body) and a timed-out load give no bytes, so the good cache stays.
 TEST_F(CatalogueMends, FailedLoadsNeverOverwriteAGoodCache) {
-    TestHttpServer server;
+    // Declared before the server, so that it outlives every request the server answers.
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         switch (++served % 3) {
         case 1: return Response::status(500, "<rss><channel><title>Broken</title></channel></rss>");
@@ -73,8 +74,8 @@ TEST_F(CatalogueMends, CacheIsReplacedWhole) {
     big += "</channel></rss>";
     const std::string small = "<rss><channel><title>Small</title></channel></rss>";
 
-    TestHttpServer server;
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         return Response::bytes(++served % 2 ? small : big);
     });

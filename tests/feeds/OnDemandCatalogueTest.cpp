@@ -63,8 +63,9 @@ TEST_F(FirstRun, ServerDownLeavesEverythingEmpty) {
 // A first run that fails (here an error status) writes nothing, and the next showing downloads
 // again and fills the lists.
 TEST_F(FirstRun, NextShowingTriesAgain) {
-    TestHttpServer server;
+    // Declared before the server, so that it outlives every request the server answers.
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         return ++served == 1 ? Response::status(503, "try later")
                              : Response::bytes(rssFeed(morningShows()));
@@ -117,8 +118,8 @@ TEST_F(CachedPath, ShowsTheCacheThenTheRefreshReplacesTitlesAndURLsOnTheMainQueu
 // After one successful refresh, later showings read the cache and start a refresh that ends
 // without downloading, even though the feed on the server has changed.
 TEST_F(CachedPath, AfterASuccessfulRefreshLaterShowingsDownloadNothing) {
-    TestHttpServer server;
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         return Response::bytes(rssFeed(++served == 1 ? eveningShows() : morningShows()));
     });
@@ -144,8 +145,8 @@ TEST_F(CachedPath, AfterASuccessfulRefreshLaterShowingsDownloadNothing) {
 // A cache that does not parse keeps the lists shown and asks for no reload; the refresh keeps
 // trying until a download yields titles and URLs.
 TEST_F(CachedPath, UnparsableCacheKeepsTheListsAndTheRefreshRetries) {
-    TestHttpServer server;
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         const int n = ++served;
         if (n == 1) return Response::bytes(rssFeed(morningShows()));
@@ -237,8 +238,8 @@ TEST_F(RefreshLifetime, OwnerDestructionEndsItsRefresh) {
 // Showing a second catalogue while the first one's refresh runs starts no thread; the
 // running refresh delivers to the newest one, and the first one's teardown leaves it running.
 TEST_F(RefreshLifetime, RunningRefreshDeliversToTheLatestShowing) {
-    TestHttpServer server;
     std::atomic<int> served{0};
+    TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         return ++served <= 2 ? Response::notFound() : Response::bytes(rssFeed(eveningShows()));
     });
