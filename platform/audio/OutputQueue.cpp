@@ -107,7 +107,9 @@ OSStatus OutputQueue::enqueue(AudioQueueBufferRef buffer, uint32_t descCount,
     entry.descs.assign(descs, descs + descCount);
     entries_.push_back(std::move(entry));
     record->queued = true;
-    wake_.notify_all();
+    // While the sink is full the thread has no use for the entry until its next due time;
+    // waking it for every buffer would double the wake-ups of steady playback.
+    if (sleepingForEntries_) wake_.notify_all();
     return noErr;
 }
 
@@ -492,11 +494,13 @@ void OutputQueue::waitForWork(std::unique_lock<std::mutex>& lock) {
         if (moreToWrite) dueAt(written > half ? written - half : 0);
         if (stopRequested_) dueAt(written);
     }
+    sleepingForEntries_ = pending_.empty() && (!sink_ || sinkHeld() < sink_->capacityFrames());
     if (wait) {
         wake_.wait_for(lock, *wait);
     } else {
         wake_.wait(lock);
     }
+    sleepingForEntries_ = false;
 }
 
 void OutputQueue::onDecodedFrame(const AVFrame& frame) {

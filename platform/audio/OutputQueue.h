@@ -122,6 +122,7 @@ private:
     std::deque<Event> events_;
     std::vector<Listener> listeners_;
     bool bufferDoneInFlight_ = false;  // the thread is inside a buffer-done callback
+    bool sleepingForEntries_ = false;  // the thread sleeps and would decode a new entry at once
     bool running_ = false;
     bool paused_ = false;
     bool disposed_ = false;

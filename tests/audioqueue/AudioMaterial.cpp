@@ -226,7 +226,7 @@ Played playThroughQueue(const AudioStreamBasicDescription& format,
         if (client.freeBuffers() == 0) {
             if (!started) AudioQueueStart(client.queue(), nullptr);
             started = true;
-            if (!waitUntil([&] { return client.freeBuffers() > 0; })) break;
+            if (!client.waitForFreeBuffer()) break;
         }
         client.enqueue(load.bytes, load.descs);
     }

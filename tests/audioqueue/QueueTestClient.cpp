@@ -108,6 +108,11 @@ bool QueueTestClient::waitForBuffersUsed(int count, std::chrono::milliseconds ti
     return bufferReady_.wait_for(lock, timeout, [&] { return buffersUsed_ == count; });
 }
 
+bool QueueTestClient::waitForFreeBuffer(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(queueBuffersMutex_);
+    return bufferReady_.wait_for(lock, timeout, [&] { return buffersUsed_ < int(inuse_.size()); });
+}
+
 bool QueueTestClient::waitForIsRunningCalls(int count, std::chrono::milliseconds timeout) {
     return waitUntil([&] { return isRunningCalls_.load() >= count; }, timeout);
 }
@@ -121,7 +126,7 @@ double QueueTestClient::sampleTime() {
 void QueueTestClient::bufferDone(void* client, AudioQueueRef, AudioQueueBufferRef buffer) {
     auto* self = static_cast<QueueTestClient*>(client);
     const uint64_t probe = self->returnProbe ? self->returnProbe() : 0;
-    std::lock_guard lock(self->queueBuffersMutex_);
+    std::unique_lock lock(self->queueBuffersMutex_);
     int index = -1;
     for (size_t i = 0; i < self->buffers_.size(); ++i) {
         if (self->buffers_[i] == buffer) index = int(i);
@@ -135,6 +140,8 @@ void QueueTestClient::bufferDone(void* client, AudioQueueRef, AudioQueueBufferRe
         --self->buffersUsed_;
     }
     self->returns_.push_back({index, std::this_thread::get_id(), probe});
+    // Notified after unlocking, so the woken thread does not sleep again on the mutex.
+    lock.unlock();
     self->bufferReady_.notify_all();
 }
 

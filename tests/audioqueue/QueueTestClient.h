@@ -58,6 +58,7 @@ public:
     std::vector<uint32_t> runningValuesSeen();
     std::vector<std::thread::id> isRunningThreads();
     bool waitForBuffersUsed(int count, std::chrono::milliseconds timeout = 10s);
+    bool waitForFreeBuffer(std::chrono::milliseconds timeout = 10s);
     bool waitForIsRunningCalls(int count, std::chrono::milliseconds timeout = 10s);
     double sampleTime();  // -1 when the queue says it is not running
 
