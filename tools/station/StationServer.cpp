@@ -21,7 +21,6 @@ namespace station {
 namespace {
 
 constexpr size_t kScratchSize = 64 * 1024;
-constexpr int kListenerSendBuffer = 64 * 1024;  // 4 s at 128 kbit/s; the kernel doubles it
 
 const char* reasonPhrase(int status) {
     switch (status) {
@@ -197,8 +196,9 @@ void StationServer::run() {
     webListen_.reset();
 }
 
-// Wakes for the next head deadline and for the next frame going on air while any listener
-// is waiting for it. Rounded up, so that a wake never comes just before its moment and spins.
+// Wakes for the next head deadline, for the next frame going on air while any listener is
+// waiting for it, and now and then for blocked listeners. Rounded up, so that a wake never
+// comes just before its moment and spins.
 int StationServer::pollTimeout(Clock::time_point now) const {
     std::optional<Clock::time_point> wake;
     auto consider = [&](Clock::time_point t) {
@@ -206,8 +206,10 @@ int StationServer::pollTimeout(Clock::time_point now) const {
     };
     for (const auto& c : connections_) {
         if (c->phase == Connection::Phase::ReadingHead) consider(c->accepted + config_.requestTimeout);
-        if (c->phase == Connection::Phase::Streaming && !c->blocked) {
-            consider(broadcast_->airTime(broadcast_->frameOnAir(now) + 1));
+        if (c->phase == Connection::Phase::Streaming) {
+            // A blocked listener is looked at once a second, so that one that never reads
+            // again is still let go when it falls too far behind.
+            consider(c->blocked ? now + std::chrono::seconds(1) : broadcast_->airTime(broadcast_->frameOnAir(now) + 1));
         }
     }
     if (!wake) return -1;
@@ -470,7 +472,7 @@ void StationServer::writeSome(Connection& c, Clock::time_point now) {
         // A listener's socket buffer is kept small. The stream comes at its bit rate, so a few
         // seconds of buffer lose nothing, while the kernel's own sizing could let each idle
         // listener pile up megabytes, minutes of audio, before it counted as behind.
-        const int sendBuffer = kListenerSendBuffer;
+        const int sendBuffer = config_.listenerSendBuffer;
         ::setsockopt(c.fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         c.phase = Connection::Phase::Streaming;
         c.blocked = false;

@@ -35,6 +35,8 @@ struct StationConfig {
     // A listener that falls this far behind (it stopped reading) is let go, so that no
     // listener can hold the station's resources for ever.
     std::chrono::milliseconds maxLag{60000};
+    // The socket send buffer of a listener: 4 s at 128 kbit/s (the kernel doubles it).
+    int listenerSendBuffer = 64 * 1024;
     // A client must send its request head within this time.
     std::chrono::milliseconds requestTimeout{10000};
     size_t maxConnections = 256;
