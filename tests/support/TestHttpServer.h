@@ -12,7 +12,7 @@
 //     testsupport::TestHttpServer server;
 //     server.serve("/song.mp3", Response::bytes(mp3).header("Content-Type", "audio/mpeg"));
 //     server.serve("/old", Response::redirect("/song.mp3"));
-//     server.serve("/live", Response::live(mp3Loop, 16'000).icy());       // endless, paced
+//     server.serve("/live", Response::live(repeating(mp3Frames), 16'000).icy());  // endless
 //     server.serve("/cut", Response::bytes(mp3).resetAfter(10'000));      // RST mid-body
 //     server.serve("/slow", Response::bytes(mp3).pauseAfter(5000, "gap"));
 //     ... client GETs server.url("/slow") ...
@@ -20,6 +20,11 @@
 //     server.release("gap");
 //     ASSERT_TRUE(server.waitForRequests(1));
 //     EXPECT_EQ(server.requests()[0].header("range"), "bytes=100-");
+//
+// A connection carries further requests (keep-alive) unless its response was close-delimited,
+// claimed a wrong Content-Length, or ended in a fault. Range requests on bytes, files and
+// generated bodies of known length get 206 (or 416 past the end) unless ignoreRange() is set;
+// redirects, error pages and live streams never honour Range.
 //
 // With TestHttpServer::Tls the same server speaks HTTPS with a certificate for 127.0.0.1 and
 // localhost, signed by a throw-away CA whose PEM file is caFile(); clients that do not trust
