@@ -13,7 +13,8 @@ std::optional<AudioSinkFormat> CaptureAudioSink::open(const AudioSinkFormat& wan
     if (format.sampleRate <= 0 || format.channels <= 0) return std::nullopt;
     std::lock_guard lock(mutex_);
     format_ = format;
-    pace_.emplace(options_.speed > 0 ? options_.speed * format.sampleRate : 0.0);
+    pace_.emplace(options_.speed > 0 ? options_.speed * format.sampleRate : 0.0,
+                  options_.keepSamples);
     return format;
 }
 
@@ -81,6 +82,12 @@ uint64_t CaptureAudioSink::consumedCount() const {
 uint64_t CaptureAudioSink::discardedCount() const {
     std::lock_guard lock(mutex_);
     return discarded_;
+}
+
+std::optional<std::chrono::steady_clock::time_point> CaptureAudioSink::timeWhenConsumed(
+    uint64_t frame) const {
+    std::lock_guard lock(mutex_);
+    return pace_ ? pace_->timeConsumed(frame) : std::nullopt;
 }
 
 CaptureAudioSinkFactory::CaptureAudioSinkFactory(CaptureOptions options) : options_(options) {}

@@ -52,6 +52,10 @@ public:
     uint64_t consumedCount() const;
     // Frames dropped by discard (an immediate stop or a dispose).
     uint64_t discardedCount() const;
+    // When frame number `frame` (counting from 1 since open) was consumed: so a test can tell
+    // that a buffer came back after its last frame was played. nullopt when not consumed yet,
+    // discarded, or samples are not kept.
+    std::optional<std::chrono::steady_clock::time_point> timeWhenConsumed(uint64_t frame) const;
 
 private:
     const CaptureOptions options_;

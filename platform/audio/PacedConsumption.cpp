@@ -5,7 +5,12 @@
 
 namespace audio {
 
-PacedConsumption::PacedConsumption(double framesPerSecond) : framesPerSecond_(framesPerSecond) {}
+PacedConsumption::PacedConsumption(double framesPerSecond, bool keepHistory)
+    : framesPerSecond_(framesPerSecond), keepHistory_(keepHistory) {}
+
+void PacedConsumption::remember(bool discarded) {
+    if (keepHistory_) history_.push_back({anchorTime_, anchorConsumed_, playing_, discarded});
+}
 
 uint64_t PacedConsumption::consumedAt(Clock::time_point now) const {
     if (!playing_) return anchorConsumed_;
@@ -25,7 +30,10 @@ void PacedConsumption::reanchor(Clock::time_point now) {
 void PacedConsumption::wrote(uint64_t frames) {
     const auto now = Clock::now();
     // Ran dry: the pause in the data is not playing time, so restart the clock here.
-    if (consumedAt(now) == written_) reanchor(now);
+    if (consumedAt(now) == written_) {
+        reanchor(now);
+        remember();
+    }
     written_ += frames;
 }
 
@@ -33,11 +41,30 @@ void PacedConsumption::setPlaying(bool playing) {
     if (playing == playing_) return;
     reanchor(Clock::now());
     playing_ = playing;
+    remember();
 }
 
 void PacedConsumption::discard() {
+    reanchor(Clock::now());
+    remember(true);
     anchorConsumed_ = written_;
-    anchorTime_ = Clock::now();
+    remember();
+}
+
+std::optional<PacedConsumption::Clock::time_point> PacedConsumption::timeConsumed(
+    uint64_t frame) const {
+    if (frame == 0 || frame > consumed()) return std::nullopt;
+    // The last anchor before the frame: the stretch in which it was consumed.
+    const Anchor* from = nullptr;
+    for (const auto& anchor : history_) {
+        if (anchor.consumed < frame) from = &anchor;
+    }
+    if (!from || from->discarded || !from->playing) return std::nullopt;
+    if (framesPerSecond_ <= 0) return from->time;
+    // Frame n is counted once floor(elapsed * rate) reaches n.
+    const double seconds = double(frame - from->consumed) / framesPerSecond_;
+    return from->time + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(seconds));
 }
 
 uint64_t PacedConsumption::consumed() const { return consumedAt(Clock::now()); }

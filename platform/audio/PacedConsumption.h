@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace audio {
 
@@ -20,7 +21,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // framesPerSecond 0 means at once: everything written is consumed as soon as it plays.
-    explicit PacedConsumption(double framesPerSecond);
+    // With keepHistory every change of pace is remembered, so timeConsumed can answer later.
+    explicit PacedConsumption(double framesPerSecond, bool keepHistory = false);
 
     void wrote(uint64_t frames);
     void setPlaying(bool playing);
@@ -31,7 +33,20 @@ public:
     bool playing() const { return playing_; }
     std::optional<std::chrono::nanoseconds> timeUntilConsumed(uint64_t frame) const;
 
+    // When the frame numbered `frame` (counting from 1) was consumed; nullopt when it has not
+    // been yet, was discarded rather than played, or no history is kept.
+    std::optional<Clock::time_point> timeConsumed(uint64_t frame) const;
+
 private:
+    // A point from which consumption runs at a steady pace (or not at all).
+    struct Anchor {
+        Clock::time_point time;
+        uint64_t consumed;
+        bool playing;
+        bool discarded;  // the frames after `consumed` up to the next anchor were dropped
+    };
+    void remember(bool discarded = false);
+
     // Moves the anchor to now, keeping what has been consumed so far.
     void reanchor(Clock::time_point now);
     uint64_t consumedAt(Clock::time_point now) const;
@@ -41,6 +56,8 @@ private:
     uint64_t written_ = 0;
     uint64_t anchorConsumed_ = 0;  // consumed at anchorTime_
     Clock::time_point anchorTime_ = Clock::now();
+    const bool keepHistory_;
+    std::vector<Anchor> history_;
 };
 
 }  // namespace audio

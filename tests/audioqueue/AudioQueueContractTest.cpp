@@ -88,6 +88,9 @@ TEST_F(QueueContract, BuffersComeBackOnceTheirAudioHasBeenConsumed) {
     for (size_t k = 0; k < returns.size(); ++k) {
         EXPECT_EQ(returns[k].index, int(k));
         EXPECT_GE(returns[k].probe, (k + 1) * 1024) << "buffer " << k << " came back unplayed";
+        const auto consumed = capture->timeWhenConsumed((k + 1) * 1024);
+        ASSERT_TRUE(consumed.has_value());
+        EXPECT_GE(returns[k].when, *consumed) << "buffer " << k << " came back early";
         EXPECT_NE(returns[k].thread, std::this_thread::get_id());
     }
     EXPECT_EQ(capture->samples(), floatsOf16(all));

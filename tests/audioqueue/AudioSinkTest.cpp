@@ -42,6 +42,28 @@ TEST(PacedConsumption, KeepsPaceWithoutBursts) {
     EXPECT_EQ(pace.consumed(), 150u);
 }
 
+// The history tells when each frame was consumed: at the pace from where playing began, not
+// at all for frames dropped by discard.
+TEST(PacedConsumption, RemembersWhenFramesWereConsumed) {
+    PacedConsumption pace(1000, true);
+    pace.wrote(20);
+    const auto before = PacedConsumption::Clock::now();
+    pace.setPlaying(true);
+    ASSERT_TRUE(waitUntil([&] { return pace.consumed() == 20; }));
+    const auto first = pace.timeConsumed(1);
+    const auto last = pace.timeConsumed(20);
+    ASSERT_TRUE(first && last);
+    EXPECT_GE(*first, before);
+    EXPECT_NEAR(std::chrono::duration<double>(*last - *first).count(), 0.019, 1e-6);
+    EXPECT_FALSE(pace.timeConsumed(21).has_value());
+
+    pace.setPlaying(false);
+    pace.wrote(10);
+    pace.discard();
+    EXPECT_EQ(pace.consumed(), 30u);
+    EXPECT_FALSE(pace.timeConsumed(25).has_value()) << "discarded, never played";
+}
+
 // With instant pacing, consumption follows writing only while playing.
 TEST(PacedConsumption, InstantPaceConsumesOnlyWhilePlaying) {
     PacedConsumption pace(0);

@@ -125,6 +125,7 @@ double QueueTestClient::sampleTime() {
 
 void QueueTestClient::bufferDone(void* client, AudioQueueRef, AudioQueueBufferRef buffer) {
     auto* self = static_cast<QueueTestClient*>(client);
+    const auto when = std::chrono::steady_clock::now();
     const uint64_t probe = self->returnProbe ? self->returnProbe() : 0;
     std::unique_lock lock(self->queueBuffersMutex_);
     int index = -1;
@@ -139,7 +140,7 @@ void QueueTestClient::bufferDone(void* client, AudioQueueRef, AudioQueueBufferRe
         self->inuse_[size_t(index)] = false;
         --self->buffersUsed_;
     }
-    self->returns_.push_back({index, std::this_thread::get_id(), probe});
+    self->returns_.push_back({index, std::this_thread::get_id(), probe, when});
     // Notified after unlocking, so the woken thread does not sleep again on the mutex.
     lock.unlock();
     self->bufferReady_.notify_all();

@@ -28,6 +28,7 @@ public:
         int index = -1;
         std::thread::id thread;
         uint64_t probe = 0;  // what `returnProbe` said at the time
+        std::chrono::steady_clock::time_point when;
     };
 
     QueueTestClient(const audio::AudioStreamBasicDescription& format, uint32_t bufferSize,
