@@ -9,21 +9,31 @@
 
 #include <libxml/xmlerror.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace xmltest {
 
-// While alive, every libxml2 diagnostic raised on this thread is recorded instead of printed.
-// libxml2 keeps the handler per thread; the previous one is restored on destruction.
+// While alive, every libxml2 diagnostic raised on this thread is recorded instead of printed:
+// the structured reports, and the plain ones some parts of libxml2 (XPath) write directly.
+// libxml2 keeps both handlers per thread; the previous ones are restored on destruction.
 class LibXMLDiagnostics {
 public:
     LibXMLDiagnostics()
-        : savedHandler_(xmlStructuredError), savedContext_(xmlStructuredErrorContext) {
+        : savedHandler_(xmlStructuredError),
+          savedContext_(xmlStructuredErrorContext),
+          savedGeneric_(xmlGenericError),
+          savedGenericContext_(xmlGenericErrorContext) {
         xmlSetStructuredErrorFunc(this, &LibXMLDiagnostics::record);
+        xmlSetGenericErrorFunc(this, &LibXMLDiagnostics::recordGeneric);
     }
-    ~LibXMLDiagnostics() { xmlSetStructuredErrorFunc(savedContext_, savedHandler_); }
+    ~LibXMLDiagnostics() {
+        xmlSetGenericErrorFunc(savedGenericContext_, savedGeneric_);
+        xmlSetStructuredErrorFunc(savedContext_, savedHandler_);
+    }
     LibXMLDiagnostics(const LibXMLDiagnostics&) = delete;
     LibXMLDiagnostics& operator=(const LibXMLDiagnostics&) = delete;
 
@@ -36,8 +46,19 @@ private:
             error && error->message ? error->message : "");
     }
 
+    static void recordGeneric(void* self, const char* format, ...) {
+        char message[512];
+        va_list arguments;
+        va_start(arguments, format);
+        std::vsnprintf(message, sizeof message, format, arguments);
+        va_end(arguments);
+        static_cast<LibXMLDiagnostics*>(self)->messages_.push_back(message);
+    }
+
     xmlStructuredErrorFunc savedHandler_;
     void* savedContext_;
+    xmlGenericErrorFunc savedGeneric_;
+    void* savedGenericContext_;
     std::vector<std::string> messages_;
 };
 
