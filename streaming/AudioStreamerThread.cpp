@@ -292,17 +292,6 @@ void AudioStreamer::handleEndOfStream() {
         return;
     }
 
-    // A queue paused for buffering would never play what is left, and the stop below would
-    // then never complete: restart it, since no more data can come.
-    if (state_.load() == AS_STATE_BUFFERING) {
-        err = audio::AudioQueueStart(audioQueue, nullptr);
-        if (err) {
-            failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
-            return;
-        }
-        setState(AS_STATE_PLAYING);
-    }
-
     err = audio::AudioQueueFlush(audioQueue);
     if (err) {
         failWithErrorCode(AS_AUDIO_QUEUE_FLUSH_FAILED);

@@ -136,8 +136,8 @@ TEST_F(StopTest, StopWhileBuffering) {
     stopAndCheck(*streamer);
 }
 
-// The download ending while the queue is paused for buffering: the queue is restarted so that
-// what is left plays out and the run ends, instead of waiting forever on a paused queue.
+// The download ending while the queue is paused for buffering: the stop after what is queued
+// still plays the rest out, and the run ends instead of waiting on a paused queue.
 TEST_F(StopTest, EndOfDownloadWhileBuffering) {
     const std::string file = fixturePath("cbr128.mp3");
     const long size = long(readFile(file).size());
