@@ -4,6 +4,13 @@
 // whole packets. Both callbacks run inside AudioFileStreamParseBytes, on the caller's thread.
 //
 // Threads: one handle is used by one thread at a time (the streaming thread).
+//
+// What the parser gives (AudioFileStream.cpp has the details): the properties are notified
+// before the first packet, in the order 'dfmt', 'flst', 'mgic' (AAC and ALAC only), 'doff',
+// 'bcnt' and 'pcnt' (when the container tells them), then 'redy' together with the first
+// packets. 'mgic' is the decoder configuration as decoders take it: the AudioSpecificConfig
+// for AAC, the 36-byte 'alac' atom for ALAC. For linear PCM, 'pkub' is a whole number of frames
+// of at least 2048 bytes, so that buffers of that size never split a frame; 'psze' is one frame.
 
 #include <cstdint>
 
