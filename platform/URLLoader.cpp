@@ -24,7 +24,7 @@ struct Body {
 size_t appendBody(char* data, size_t size, size_t count, void* userData) {
     auto* body = static_cast<Body*>(userData);
     const size_t n = size * count;
-    if (body->bytes.size() + n > body->maxBytes) {
+    if (body->maxBytes > 0 && body->bytes.size() + n > body->maxBytes) {
         body->overflowed = true;
         return 0;  // aborts the transfer
     }

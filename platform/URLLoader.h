@@ -19,9 +19,10 @@ struct LoadOptions {
     long totalTimeoutMs = 30'000;
     // The programme feed and the advertisement list are a few hundred kilobytes at most; a
     // server sending more than this is broken or hostile.
+    // 0 means no cap.
     size_t maxBytes = 8 * 1024 * 1024;
     long maxRedirects = 8;
-    // Extra CA bundle (PEM) to trust besides the system store; tests use it for a loopback CA.
+    // A CA bundle (PEM) to trust instead of the system store; tests use it for a loopback CA.
     std::string caFile;
     // Polled while the transfer runs (at least about once a second, also while no byte
     // moves); returning true ends the load as a failure. Lets a background thread be told to
