@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,7 @@ struct ProcessMemory {
     long rssKb = 0;
     long peakKb = 0;
     int fds = 0;
+    double cpuSeconds = 0;  // user + system
 };
 
 ProcessMemory memoryOf(pid_t pid) {
@@ -54,6 +56,18 @@ ProcessMemory memoryOf(pid_t pid) {
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0) m.rssKb = std::strtol(line.c_str() + 6, nullptr, 10);
         if (line.rfind("VmHWM:", 0) == 0) m.peakKb = std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close != std::string::npos) {
+        // After the command name: state is field 3, utime and stime are fields 14 and 15.
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i >= 14) m.cpuSeconds += std::strtod(field.c_str(), nullptr) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        }
     }
     std::error_code error;
     for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
@@ -228,6 +242,7 @@ int main() {
     const auto end = Clock::now();
     for (auto& s : slots) close(s, end);
     last = memoryOf(pid);
+    const auto warmTime = start + 5s;
 
     // Stop the station the way run.sh does, and time it.
     const auto stopAt = Clock::now();
@@ -252,6 +267,8 @@ int main() {
     std::printf("  station RSS              %ld kB after warm-up, %ld kB at the end (%+ld kB), peak %ld kB\n",
                 warm.rssKb, last.rssKb, last.rssKb - warm.rssKb, last.peakKb);
     std::printf("  station fds              %d after warm-up, %d at the end\n", warm.fds, last.fds);
+    std::printf("  station CPU              %.1f %% of one core after warm-up\n",
+                100.0 * (last.cpuSeconds - warm.cpuSeconds) / seconds(end - warmTime));
     std::printf("  stop on SIGTERM          %.3f s, exit %s %d\n", stopSeconds,
                 WIFEXITED(status) ? "status" : "signal", WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
