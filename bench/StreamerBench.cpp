@@ -12,11 +12,13 @@
 //   stop          latency of stop (ostra-play)
 //   peak RSS      of each process
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -43,10 +43,17 @@ constexpr const char* AS_NETWORK_CONNECTION_FAILED_STRING = "Network connection 
 constexpr const char* AS_AUDIO_BUFFER_TOO_SMALL_STRING =
     "Audio packets are larger than kAQDefaultBufSize.";
 
-// Streaming threads still running in the process, for liveStreamingThreads.
-std::mutex gThreadsMutex;
-std::condition_variable gThreadsCondition;
-int gLiveThreads = 0;
+// Streaming threads still running in the process, for liveStreamingThreads. Never destroyed:
+// a detached thread may still be finishing while the process exits.
+struct LiveThreads {
+    std::mutex mutex;
+    std::condition_variable condition;
+    int count = 0;
+};
+LiveThreads& liveThreads() {
+    static auto* threads = new LiveThreads;
+    return *threads;
+}
 
 }  // namespace
 
@@ -58,16 +65,16 @@ void assertionFailure(const char* text) {
 }
 
 void streamingThreadStarted() {
-    std::lock_guard lock(gThreadsMutex);
-    ++gLiveThreads;
+    std::lock_guard lock(liveThreads().mutex);
+    ++liveThreads().count;
 }
 
 void streamingThreadEnded() {
-    {
-        std::lock_guard lock(gThreadsMutex);
-        --gLiveThreads;
-    }
-    gThreadsCondition.notify_all();
+    // Notified under the mutex, so that a waiter that sees the count reach 0 knows this thread
+    // is past its last touch of the condition.
+    std::lock_guard lock(liveThreads().mutex);
+    --liveThreads().count;
+    liveThreads().condition.notify_all();
 }
 
 }  // namespace streaming_detail
@@ -85,14 +92,14 @@ AudioStreamer::~AudioStreamer() {
 }
 
 int AudioStreamer::liveStreamingThreads() {
-    std::lock_guard lock(gThreadsMutex);
-    return gLiveThreads;
+    std::lock_guard lock(liveThreads().mutex);
+    return liveThreads().count;
 }
 
 bool AudioStreamer::waitForStreamingThreads(double timeoutSeconds) {
-    std::unique_lock lock(gThreadsMutex);
-    return gThreadsCondition.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
-                                      [] { return gLiveThreads == 0; });
+    std::unique_lock lock(liveThreads().mutex);
+    return liveThreads().condition.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                            [] { return liveThreads().count == 0; });
 }
 
 // ---- State ----

@@ -180,8 +180,11 @@ TEST_F(SeekTest, SeekBeforeTheQueueExists) {
     streamer->seekToTime(15.0);
     ASSERT_TRUE(waitForIdle(*streamer, 60));
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
-    ASSERT_GE(server->requests().size(), 3u);
-    const RangeValue range = parseRange(server->requests()[2].header("Range"));
+    // The stalled request may or may not have been recorded: the ranged one is the last.
+    const auto requests = server->requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].hasHeader("Range"));
+    const RangeValue range = parseRange(requests.back().header("Range"));
     EXPECT_GT(range.first, fileSize / 2);
     EXPECT_EQ(range.last, fileSize);
     EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);

@@ -77,6 +77,7 @@ TEST_F(SoakTest, RandomSequencesEndCleanly) {
     EXPECT_TRUE(AudioStreamer::waitForStreamingThreads(10));
     EXPECT_EQ(AudioStreamer::liveStreamingThreads(), 0);
     EXPECT_TRUE(server->waitForConnectionsClosed());
-    EXPECT_EQ(openFileDescriptors(), fdsBefore);
+    // Not more than before (a connection of the first sequence may have closed since).
+    EXPECT_LE(openFileDescriptors(), fdsBefore);
     std::printf("%d sequences in %.1f s, %zu requests\n", count, seconds, server->requests().size());
 }

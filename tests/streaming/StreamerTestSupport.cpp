@@ -12,12 +12,11 @@
 namespace streamertest {
 
 void RecordingMainQueue::post(std::function<void()> task) {
-    std::function<void()> hook;
     {
+        // Held while the hook runs, so that removing the hook waits for a call in progress.
         std::lock_guard lock(hookMutex_);
-        hook = hook_;
+        if (hook_) hook_();
     }
-    if (hook) hook();
     DeterministicMainQueue::post(std::move(task));
 }
 
