@@ -142,7 +142,9 @@ OSStatus AiffParser::readCommon(const uint8_t* p, uint32_t) {
     layout.isSigned = true;
     if (isAifc_) {
         const uint8_t* type = p + 18;
-        if (is(type, "NONE") || is(type, "twos")) {
+        const bool bigEndianInteger = is(type, "NONE") || is(type, "twos");
+        if (bigEndianInteger) {
+            // As in plain AIFF.
         } else if (is(type, "sowt")) {
             layout.isBigEndian = false;
         } else if (is(type, "fl32") || is(type, "FL32")) {
