@@ -210,4 +210,35 @@ TEST(BrokenInputTest, CafPacketTableCountsAreChecked) {
     EXPECT_EQ(status, kAudioFileStreamError_InvalidFile);
 }
 
+// Tags between frames and at the end are passed over: an ID3v2 tag in the middle (as where
+// two files were joined) and an APE tag after the last frame cost no frame, and the frames
+// copied into them are not taken for audio.
+TEST(BrokenInputTest, TagsBetweenAndAfterFrames) {
+    const std::vector<uint8_t> clean = readFixture("cbr128-noxing.mp3");
+    const std::vector<ProbePacket> probe = probePackets("cbr128-noxing.mp3");
+    const size_t middle = size_t(probe[probe.size() / 2].position);
+    const auto framesInTags = clean.begin() + int64_t(probe[5].position);  // four whole frames
+    std::vector<uint8_t> file(clean.begin(), clean.begin() + int64_t(middle));
+    const uint8_t id3[10] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0x10, 0x00};  // 2048 bytes follow
+    file.insert(file.end(), id3, id3 + 10);
+    file.insert(file.end(), framesInTags, framesInTags + 2048);
+    file.insert(file.end(), clean.begin() + int64_t(middle), clean.end());
+    auto apeHeader = [](std::vector<uint8_t>& out, uint32_t flags) {
+        appendText(out, "APETAGEX");
+        appendLE32(out, 2000);
+        appendLE32(out, 2048 + 32);  // items and footer
+        appendLE32(out, 1);
+        appendLE32(out, flags);
+        out.insert(out.end(), 8, 0);
+    };
+    apeHeader(file, 0xA0000000);  // the header
+    file.insert(file.end(), framesInTags, framesInTags + 2048);
+    apeHeader(file, 0x80000000);  // the footer
+    for (size_t chunk : {size_t(1) << 30, size_t(333)}) {
+        ParserHarness parser;
+        ASSERT_EQ(parser.pushChunked(file, 0, file.size(), [chunk] { return chunk; }), noErr);
+        EXPECT_EQ(packetBytes(parser.recorded()), packetBytes(parseAll(clean, kAudioFileMP3Type)));
+    }
+}
+
 }  // namespace

@@ -122,4 +122,20 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureCase{"alac.caf", kAudioFormatAppleLossless, 44100, 2, 4096}),
     [](const auto& info) { return std::to_string(info.index); });
 
+// The hint comes from the address and is often wrong (a live stream's "/" gives MP3): the
+// bytes decide, and a wrong hint changes nothing.
+TEST(FormatRecognitionTest, WrongHintsChangeNothing) {
+    for (const char* name : {"cbr128.mp3", "adts-lc.aac", "pcm16.wav", "sowt.aifc", "aac.caf", "aac.m4a"}) {
+        const std::vector<uint8_t> file = readFixture(name);
+        const Recorded right = parseAll(file, hintFor(name));
+        for (AudioFileTypeID wrong : {kAudioFileMP3Type, kAudioFileAAC_ADTSType, kAudioFileWAVEType,
+                                      kAudioFileCAFType, kAudioFileM4AType}) {
+            const Recorded r = parseAll(file, wrong);
+            EXPECT_EQ(r.notified, right.notified) << name << " as " << fourCCText(wrong);
+            EXPECT_EQ(r.packets.size(), right.packets.size()) << name << " as " << fourCCText(wrong);
+            EXPECT_EQ(r.pcm.size(), right.pcm.size()) << name << " as " << fourCCText(wrong);
+        }
+    }
+}
+
 }  // namespace
