@@ -2,6 +2,7 @@
 
 #include "app/MainInterface.h"
 #include "app/myTabeBare.h"
+#include "feeds/CatalogueRefresh.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/VolumeView.h"
 #include "platform/ui/Window.h"
@@ -27,7 +28,11 @@ Application::Application(int& argc, char** argv) {
 }
 
 Application::~Application() {
+    // The screens go first: each stops its streamer, which waits for its streaming thread.
     delegate_.reset();
+    // A catalogue refresh still downloading ends within about a second; joined here so that
+    // it never outlives the process's statics.
+    CatalogueRefresh::shared().shutdown();
     ui::Animator::shared().reset();
     platform::AlertPresenter::setCurrent(nullptr);
     platform::MainQueue::setMain(nullptr);

@@ -8,6 +8,7 @@
 
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "screens/StationAddresses.h"
 
 class myTabeBare;
 
@@ -16,8 +17,13 @@ struct MainInterface {
     std::unique_ptr<myTabeBare> tabBarController;
 };
 
+// The station's compiled-in addresses.
+StationAddresses compiledInAddresses();
+
 // The tabs in order: the live radio screen, then the on-demand list inside a navigation
-// controller.
+// controller. The screens fetch from `addresses` (tests pass their own servers').
+std::vector<std::unique_ptr<ui::ViewController>> makeTabs(const StationAddresses& addresses);
 std::vector<std::unique_ptr<ui::ViewController>> makeTabs();
 
+MainInterface loadMainInterface(const StationAddresses& addresses);
 MainInterface loadMainInterface();

@@ -1,0 +1,181 @@
+#include "screens/AudioPlayerViewController.h"
+
+#include "feeds/FetchAd.h"
+#include "platform/Log.h"
+#include "platform/ui/URLOpener.h"
+#include "platform/ui/VolumeView.h"
+#include "screens/ScreenSupport.h"
+#include "screens/StationBackdrop.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+// The content area of a tab: the 480-point screen less the 49-point tab bar.
+constexpr float kContentHeight = 431;
+}  // namespace
+
+AudioPlayerViewController::AudioPlayerViewController(StationAddresses addresses)
+    : addresses_(std::move(addresses)) {
+    setTitle("Live Radio");
+    tabBarItem() = {"Live Radio", "tab_live.png"};
+}
+
+AudioPlayerViewController::~AudioPlayerViewController() {
+    *alive_ = false;
+    controls_.stop();
+    removeScreenObservers();
+    // The screen goes with its streamer: nobody else can stop it. stop returns only once the
+    // streaming thread has ended.
+    destroyStreamer();
+    // A marquee that never reached the view is still this screen's to delete.
+    if (autoScrollLabel1_ && !autoScrollLabel1_->parent()) delete autoScrollLabel1_.data();
+    platform::log("Dealloc radio view controller");
+}
+
+void AudioPlayerViewController::loadView() {
+    auto* root = new StationBackdrop(ui::Rect(0, 0, 320, kContentHeight));
+    root->setHeading("Ostra Radio", "Live", 14);
+    root->addBand(ui::Rect(0, 386, 320, 27));
+
+    playButton_ = new ui::Button(ui::Rect(100, 104, 120, 120));
+    playButton_->setImage(screens::kPlayButtonImage);
+    playButton_->setAction([this](ui::Button& sender) { startTheAction(sender); });
+    root->addSubview(playButton_);
+
+    downloadButton_ = new ui::Button(ui::Rect(100, 246, 120, 32));
+    downloadButton_->setTitle("Podcasts");
+    downloadButton_->setTitleFont(ui::Font::boldSystemFont(14));
+    downloadButton_->setBackgroundColor(ui::Color::rgb(0.22f, 0.29f, 0.42f));
+    downloadButton_->setAction([this](ui::Button&) { download(); });
+    root->addSubview(downloadButton_);
+
+    // Filled with the volume control and brought to the front by stratStream.
+    valView_ = new ui::View(ui::Rect(0, 300, 320, 46));
+    root->addSubview(valView_);
+
+    controls_.setControls(playButton_, valView_);
+    setView(root);
+}
+
+void AudioPlayerViewController::viewDidLoad() {
+    // 1. Both notifications for as long as the screen exists, whichever tab shows. A reload
+    //    after an unload replaces the registrations rather than doubling them.
+    removeScreenObservers();
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    songChangedToken_ = centre.addObserver(
+        "SongChanged", nullptr, [this](const platform::Notification& n) { SongChanged(n); });
+    showControlsToken_ = centre.addObserver(
+        "ShowControls", nullptr, [this](const platform::Notification& n) { ShowControl(n); });
+
+    // 2. The marquee, added to the view only once it has its text.
+    if (autoScrollLabel1_ && !autoScrollLabel1_->parent()) delete autoScrollLabel1_.data();
+    autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
+
+    // 3. The stream starts by itself shortly after the screen is built.
+    std::weak_ptr<bool> alive = alive_;
+    platform::MainQueue::main().postAfter(kStartDelay, [this, alive] {
+        if (auto still = alive.lock(); still && *still) stratStream();
+    });
+}
+
+void AudioPlayerViewController::stratStream() {
+    // 1-2. The sponsor text, fetched synchronously, into the marquee.
+    const std::optional<std::string> text = FetchAd(addresses_.adListURL).getAds();
+    ui::View* root = view();
+    if (!autoScrollLabel1_) autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
+    autoScrollLabel1_->setText(text);
+    autoScrollLabel1_->setTextColor(ui::Color::white());
+    autoScrollLabel1_->scroll();
+    root->addSubview(autoScrollLabel1_);
+
+    // 3-4. Only the first call on a view builds the stream; later ones refresh the text.
+    const std::string songURL = screens::currentSongURL();
+    if (streamer_) return;
+
+    // 5-8. A streamer on the escaped URL, observed from itself only.
+    destroyStreamer();
+    streamer_ = screens::makeStreamer(songURL);
+    observeStreamer();
+
+    // 9-11. The button, the volume control on top, the (never started) indicator.
+    playButton_->setImage(screens::kPlayButtonImage);
+    auto* volumeView = new ui::VolumeView(ui::Rect(10, 5, 300, 36));
+    valView_->addSubview(volumeView);
+    root->addSubview(valView_);
+    spinner_ = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
+    spinner_->setCenter({160, 400});
+    root->addSubview(spinner_);
+
+    // 12.
+    streamer_->start();
+}
+
+void AudioPlayerViewController::observeStreamer() {
+    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStatusChangedNotification, streamer_.get(),
+        [this](const platform::Notification& n) { playbackStateChanged(n); });
+}
+
+void AudioPlayerViewController::destroyStreamer() {
+    if (!streamer_) return;
+    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
+    streamerToken_ = 0;
+    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
+    progressUpdateTimer_.reset();
+    streamer_->stop();
+    streamer_.reset();
+}
+
+void AudioPlayerViewController::removeScreenObservers() {
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    if (songChangedToken_) centre.removeObserver(songChangedToken_);
+    if (showControlsToken_) centre.removeObserver(showControlsToken_);
+    songChangedToken_ = showControlsToken_ = 0;
+}
+
+void AudioPlayerViewController::startTheAction(ui::Button& sender) {
+    if (sender.currentImageIs(screens::kPlayButtonImage)) {
+        // A streamer that failed once can never play again; a new one on the same address can.
+        if (screens::needsReplacement(streamer_.get())) {
+            const std::string url = streamer_->urlString();
+            destroyStreamer();
+            streamer_ = AudioStreamer::create(url);
+            observeStreamer();
+        }
+        if (streamer_) streamer_->start();
+        sender.setImage(screens::kPauseButtonImage);
+    } else {
+        if (streamer_) streamer_->stop();
+        sender.setImage(screens::kPlayButtonImage);
+    }
+}
+
+void AudioPlayerViewController::download() { ui::openURL(addresses_.podcastURL); }
+
+void AudioPlayerViewController::playbackStateChanged(const platform::Notification&) {
+    if (autoScrollLabel1_) autoScrollLabel1_->scroll();
+    if (!streamer_ || !playButton_) return;
+    if (streamer_->isWaiting()) {
+        playButton_->setImage(screens::kPlayButtonImage);
+    } else if (streamer_->isPlaying()) {
+        playButton_->setImage(screens::kPauseButtonImage);
+    } else if (streamer_->isIdle()) {
+        playButton_->setImage(screens::kPlayButtonImage);
+    }
+}
+
+void AudioPlayerViewController::SongChanged(const platform::Notification&) {
+    // The streamer stays, so the play button can start it again.
+    if (streamer_) streamer_->stop();
+}
+
+void AudioPlayerViewController::ShowControl(const platform::Notification&) {
+    controls_.showControls();
+}
+
+void AudioPlayerViewController::viewWillAppear(bool) { controls_.restartTimer(); }
+
+void AudioPlayerViewController::viewDidUnload() { destroyStreamer(); }
+
+void AudioPlayerViewController::didReceiveMemoryWarning() {
+    ui::ViewController::didReceiveMemoryWarning();
+}

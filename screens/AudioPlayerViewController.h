@@ -1,0 +1,92 @@
+#pragma once
+// The live radio tab. Half a second after its view loads it fetches the sponsor text into a
+// marquee and starts one streamer on the application's songURL (the live stream at launch),
+// without any user action. The play/stop button follows the streamer's state; the button and
+// the volume control fade out on their own and come back on "ShowControls"; "SongChanged"
+// (a programme was chosen in the list) stops the live stream, also while another tab shows.
+//
+// The streamer is used only through its public interface and observed only for its own
+// ASStatusChangedNotification.
+//
+// Main thread only: view callbacks, timers, the delayed start, button actions and every
+// notification. The advertisement fetch in stratStream blocks the main thread while it runs.
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ViewController.h"
+#include "screens/AutoScrollLabel.h"
+#include "screens/FadingControls.h"
+#include "screens/StationAddresses.h"
+
+class AudioStreamer;
+
+class AudioPlayerViewController : public ui::ViewController {
+public:
+    // Delay between the view's load and stratStream.
+    static constexpr double kStartDelay = 0.5;
+
+    explicit AudioPlayerViewController(StationAddresses addresses);
+    ~AudioPlayerViewController() override;
+
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidUnload() override;
+    void didReceiveMemoryWarning() override;
+
+    // Refreshes the marquee, and when no streamer exists creates and starts one on songURL.
+    void stratStream();
+    // Stop observing, invalidate the progress timer, stop, release; in that order.
+    void destroyStreamer();
+
+    // Actions.
+    void startTheAction(ui::Button& sender);
+    void download();
+
+    // Observers and the fade timer.
+    void playbackStateChanged(const platform::Notification& notification);
+    void SongChanged(const platform::Notification& notification);
+    void ShowControl(const platform::Notification& notification);
+    void myMethod(platform::Timer& timer) { controls_.myMethod(timer); }
+
+    // What the screen shows, for tests and screenshots.
+    ui::Button* playButton() const { return playButton_; }
+    ui::View* valView() const { return valView_; }
+    AutoScrollLabel* autoScrollLabel1() const { return autoScrollLabel1_; }
+    ui::Button* downloadButton() const { return downloadButton_; }
+    AudioStreamer* streamer() const { return streamer_.get(); }
+    const FadingControls& controls() const { return controls_; }
+
+protected:
+    void loadView() override;
+
+private:
+    void observeStreamer();
+    void removeScreenObservers();
+
+    const StationAddresses addresses_;
+
+    // Views; the view hierarchy owns them, so they are empty after an unload.
+    QPointer<ui::Button> playButton_;
+    QPointer<ui::ActivityIndicatorView> spinner_;
+    QPointer<ui::View> valView_;
+    QPointer<ui::Button> downloadButton_;
+    // Owned; added to the view by stratStream, until then deleted by this screen.
+    QPointer<AutoScrollLabel> autoScrollLabel1_;
+
+    FadingControls controls_;
+    std::shared_ptr<AudioStreamer> streamer_;
+    std::shared_ptr<platform::Timer> progressUpdateTimer_;  // never scheduled here
+
+    platform::ObserverToken streamerToken_ = 0;
+    platform::ObserverToken songChangedToken_ = 0;
+    platform::ObserverToken showControlsToken_ = 0;
+    // Guards the delayed stratStream: it must not run once the screen is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,246 @@
+#include "screens/OnDemandPlayer.h"
+
+#include <cstdio>
+
+#include "feeds/FetchAd.h"
+#include "platform/Log.h"
+#include "platform/PercentEscape.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/URLOpener.h"
+#include "screens/ScreenSupport.h"
+#include "screens/StationBackdrop.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+// The player hides the navigation bar and has its own back control, so it fills the whole
+// content area of the tab: the 480-point screen less the 49-point tab bar.
+constexpr float kContentHeight = 431;
+const ui::Color kBarButtonColor = ui::Color::rgb(0.22f, 0.29f, 0.42f);
+}  // namespace
+
+OnDemandPlayer::OnDemandPlayer(StationAddresses addresses) : addresses_(std::move(addresses)) {
+    setTitle("Programme");
+}
+
+OnDemandPlayer::~OnDemandPlayer() {
+    controls_.stop();
+    if (showControlsToken_) {
+        platform::NotificationCenter::defaultCenter().removeObserver(showControlsToken_);
+    }
+    destroyStreamer();
+    platform::log("Dealloc radio view controller");
+}
+
+std::string OnDemandPlayer::minutesText(double progress, double duration) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Time Played: %.0f/%.0f minutes", progress / 60,
+                  duration / 60);
+    return text;
+}
+
+void OnDemandPlayer::loadView() {
+    auto* root = new StationBackdrop(ui::Rect(0, 0, 320, kContentHeight));
+    root->addBand(ui::Rect(0, 38, 320, 23));
+    root->addBand(ui::Rect(0, 386, 320, 27));
+
+    backButton_ = new ui::Button(ui::Rect(6, 4, 64, 30));
+    backButton_->setTitle("Back");
+    backButton_->setTitleFont(ui::Font::boldSystemFont(13));
+    backButton_->setBackgroundColor(kBarButtonColor);
+    backButton_->setAction([this](ui::Button&) { goBack(); });
+    root->addSubview(backButton_);
+
+    auto* heading = new ui::Label(ui::Rect(76, 4, 168, 30));
+    heading->setText("On Demand");
+    heading->setFont(ui::Font::boldSystemFont(17));
+    heading->setTextColor(ui::Color::white());
+    heading->setTextAlignment(ui::TextAlignment::Center);
+    heading->setUserInteractionEnabled(false);
+    root->addSubview(heading);
+
+    downloadButton_ = new ui::Button(ui::Rect(244, 4, 70, 30));
+    downloadButton_->setTitle("Podcasts");
+    downloadButton_->setTitleFont(ui::Font::boldSystemFont(12));
+    downloadButton_->setBackgroundColor(kBarButtonColor);
+    downloadButton_->setAction([this](ui::Button&) { dawnload(); });
+    root->addSubview(downloadButton_);
+
+    playButton_ = new ui::Button(ui::Rect(110, 84, 100, 100));
+    playButton_->setImage(screens::kPlayButtonImage);
+    playButton_->setAction([this](ui::Button& sender) { startTheAction(sender); });
+    root->addSubview(playButton_);
+
+    lbltime_ = new ui::Label(ui::Rect(10, 200, 300, 24));
+    lbltime_->setFont(ui::Font::systemFont(16));
+    lbltime_->setTextColor(ui::Color::white());
+    lbltime_->setTextAlignment(ui::TextAlignment::Center);
+    lbltime_->setText("Time Played:");
+    root->addSubview(lbltime_);
+
+    progressSlider_ = new ui::Slider(ui::Rect(20, 232, 280, 30));
+    progressSlider_->setRange(0, 100);
+    progressSlider_->setEnabled(false);
+    progressSlider_->setAction([this](ui::Slider& slider) { sliderMoved(slider); });
+    root->addSubview(progressSlider_);
+
+    valView_ = new ui::View(ui::Rect(0, 300, 320, 46));
+    root->addSubview(valView_);
+
+    controls_.setControls(playButton_, valView_);
+    setView(root);
+}
+
+void OnDemandPlayer::viewDidLoad() {
+    ui::View* root = view();
+
+    // 1-2. The two marquees, and the controls back on any touch of the tab bar.
+    autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 40, 320, 19));
+    autoScrollLabel2_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
+    showControlsToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        "ShowControls", nullptr, [this](const platform::Notification& n) { ShowControl(n); });
+
+    // 3-5. Sponsor text on top, author and title below; long texts scroll by themselves.
+    autoScrollLabel1_->setText(FetchAd(addresses_.adListURL).getAds());
+    autoScrollLabel2_->setText("Artist: " + artist_ + "    Title: " + songTitle_);
+    for (AutoScrollLabel* marquee : {autoScrollLabel1_.data(), autoScrollLabel2_.data()}) {
+        marquee->setTextColor(ui::Color::white());
+        root->addSubview(marquee);
+    }
+
+    // 6. The controls' fade, from a fresh start.
+    controls_.startFresh();
+
+    // 7-12. The programme's own streamer, started at once, with its progress timer.
+    const std::string songURL = screens::currentSongURL();
+    destroyStreamer();
+    const std::string escaped = platform::addPercentEscapes(songURL);
+    platform::log(escaped);
+    startStreamer(escaped);
+
+    // 13-15.
+    playButton_->setImage(screens::kPlayButtonImage);
+    volumeView_ = new ui::VolumeView(ui::Rect(10, 5, 300, 36));
+    valView_->addSubview(volumeView_);
+    root->addSubview(valView_);
+    spinner_ = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
+    spinner_->setCenter({160, 400});
+    root->addSubview(spinner_);
+}
+
+void OnDemandPlayer::startStreamer(const std::string& url) {
+    streamer_ = AudioStreamer::create(url);
+    streamer_->start();
+    progressUpdateTimer_ = platform::MainQueue::main().scheduleTimer(
+        kProgressInterval, true, [this](platform::Timer& timer) { updateProgress(timer); });
+    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStatusChangedNotification, streamer_.get(),
+        [this](const platform::Notification& n) { playbackStateChanged(n); });
+}
+
+void OnDemandPlayer::viewWillAppear(bool) {
+    // The player brings its own back control; the list shows the bar again.
+    if (ui::NavigationController* navigation = navigationController()) {
+        navigation->setNavigationBarHidden(true);
+    }
+    // Already running after viewDidLoad, so this changes nothing then.
+    if (streamer_) streamer_->start();
+}
+
+void OnDemandPlayer::viewWillDisappear(bool) {
+    if (streamer_) streamer_->stop();
+    destroyStreamer();
+    // Leaving by a tab switch takes the player off the stack, so the tab shows the list again;
+    // leaving by a pop finds only the list left and changes nothing.
+    if (ui::NavigationController* navigation = navigationController()) {
+        navigation->popViewControllerAnimated(true);
+    }
+}
+
+void OnDemandPlayer::goBack() {
+    destroyStreamer();
+    if (ui::NavigationController* navigation = navigationController()) {
+        navigation->popViewControllerAnimated(true);
+    }
+}
+
+void OnDemandPlayer::destroyStreamer() {
+    if (!streamer_) return;
+    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
+    streamerToken_ = 0;
+    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
+    progressUpdateTimer_.reset();
+    streamer_->stop();
+    streamer_.reset();
+}
+
+void OnDemandPlayer::updateProgress(platform::Timer&) {
+    if (!streamer_ || !lbltime_) return;
+    if (streamer_->bitRate() == 0) {
+        lbltime_->setText("Time Played:");
+        return;
+    }
+    const double progress = streamer_->progress();
+    const double duration = streamer_->duration();
+    showProgress(progress, duration);
+}
+
+void OnDemandPlayer::showProgress(double progress, double duration) {
+    if (!lbltime_ || !progressSlider_) return;
+    if (duration > kSeekableDuration) {
+        lbltime_->setText(minutesText(progress, duration));
+        progressSlider_->setEnabled(true);
+        progressSlider_->setValue(static_cast<float>(progress * 100 / duration));
+    } else {
+        progressSlider_->setEnabled(false);
+    }
+}
+
+void OnDemandPlayer::sliderMoved(ui::Slider& slider) {
+    const double duration = streamer_ ? streamer_->duration() : 0.0;
+    const double fraction = slider.value() / 100.0f;
+    // The label shows the target at once, even when no seek follows.
+    if (lbltime_) lbltime_->setText(minutesText(fraction * duration, duration));
+    if (duration != 0) {
+        newSeekTime_ = fraction * duration;
+        streamer_->seekToTime(newSeekTime_);
+    }
+}
+
+void OnDemandPlayer::startTheAction(ui::Button& sender) {
+    if (sender.currentImageIs(screens::kPlayButtonImage)) {
+        // A streamer that failed once can never play again; a new one on the same address can.
+        if (screens::needsReplacement(streamer_.get())) {
+            const std::string url = streamer_->urlString();
+            destroyStreamer();
+            startStreamer(url);
+        } else if (streamer_) {
+            streamer_->start();
+        }
+        sender.setImage(screens::kPauseButtonImage);
+    } else {
+        if (streamer_) streamer_->stop();
+        sender.setImage(screens::kPlayButtonImage);
+    }
+}
+
+void OnDemandPlayer::dawnload() { ui::openURL(addresses_.podcastURL); }
+
+void OnDemandPlayer::playbackStateChanged(const platform::Notification&) {
+    if (!streamer_ || !playButton_) return;
+    if (streamer_->isWaiting()) {
+        playButton_->setImage(screens::kPlayButtonImage);
+    } else if (streamer_->isPlaying()) {
+        playButton_->setImage(screens::kPauseButtonImage);
+    } else if (streamer_->isIdle()) {
+        playButton_->setImage(screens::kPlayButtonImage);
+    }
+}
+
+void OnDemandPlayer::ShowControl(const platform::Notification&) { controls_.showControls(); }
+
+void OnDemandPlayer::viewDidUnload() {
+    // The streamer object stays, as the design has it; only its playback ends.
+    if (streamer_) streamer_->stop();
+}
+
+void OnDemandPlayer::didReceiveMemoryWarning() { ui::ViewController::didReceiveMemoryWarning(); }

@@ -1,0 +1,184 @@
+#include "screens/StreamingPlayerViewController.h"
+
+#include <cstdio>
+
+#include "platform/ui/Layer.h"
+#include "platform/ui/VolumeView.h"
+#include "screens/ScreenSupport.h"
+#include "screens/StationBackdrop.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+constexpr float kTurn = 6.2831855f;  // one turn, in radians
+}
+
+StreamingPlayerViewController::StreamingPlayerViewController() { setTitle("Streaming Player"); }
+
+StreamingPlayerViewController::~StreamingPlayerViewController() {
+    destroyStreamer();
+    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
+    progressUpdateTimer_.reset();
+    if (button_) button_->layer().removeAllAnimations();
+}
+
+void StreamingPlayerViewController::loadView() {
+    auto* root = new StationBackdrop(ui::Rect(0, 0, 320, 480));
+    root->setHeading("Streaming Player", "Type an audio address and press play", 16);
+
+    downloadSourceField_ = new ui::TextField(ui::Rect(16, 90, 288, 32));
+    downloadSourceField_->setPlaceholder("http://");
+    downloadSourceField_->setShouldReturn(
+        [this](ui::TextField& field) { return textFieldShouldReturn(field); });
+    root->addSubview(downloadSourceField_);
+
+    button_ = new ui::Button(ui::Rect(110, 146, 100, 100));
+    button_->setAction([this](ui::Button& sender) { buttonPressed(sender); });
+    root->addSubview(button_);
+
+    volumeSlider_ = new ui::View(ui::Rect(20, 270, 280, 36));
+    root->addSubview(volumeSlider_);
+
+    positionLabel_ = new ui::Label(ui::Rect(16, 326, 288, 24));
+    positionLabel_->setFont(ui::Font::systemFont(16));
+    positionLabel_->setTextColor(ui::Color::white());
+    positionLabel_->setTextAlignment(ui::TextAlignment::Center);
+    positionLabel_->setText("Time Played:");
+    root->addSubview(positionLabel_);
+
+    progressSlider_ = new ui::Slider(ui::Rect(20, 360, 280, 30));
+    progressSlider_->setRange(0, 100);
+    // Nothing to seek in until a programme with a length plays.
+    progressSlider_->setEnabled(false);
+    progressSlider_->setAction([this](ui::Slider& slider) { sliderMoved(slider); });
+    root->addSubview(progressSlider_);
+
+    setView(root);
+}
+
+void StreamingPlayerViewController::viewDidLoad() {
+    const ui::Rect placeholder = volumeSlider_->bounds();
+    auto* volumeView = new ui::VolumeView(ui::Rect(0, 0, placeholder.width(), placeholder.height()));
+    volumeSlider_->addSubview(volumeView);
+    volumeView->sizeToFit();
+    setButtonImage(screens::kPlayButtonImage);
+}
+
+void StreamingPlayerViewController::createStreamer() {
+    if (streamer_) return;
+    destroyStreamer();
+    streamer_ = screens::makeStreamer(downloadSourceField_ ? downloadSourceField_->text() : "");
+    progressUpdateTimer_ = platform::MainQueue::main().scheduleTimer(
+        kProgressInterval, true, [this](platform::Timer& timer) { updateProgress(timer); });
+    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStatusChangedNotification, streamer_.get(),
+        [this](const platform::Notification& n) { playbackStateChanged(n); });
+}
+
+void StreamingPlayerViewController::destroyStreamer() {
+    if (!streamer_) return;
+    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
+    streamerToken_ = 0;
+    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
+    progressUpdateTimer_.reset();
+    streamer_->stop();
+    streamer_.reset();
+}
+
+void StreamingPlayerViewController::buttonPressed(ui::Button& sender) {
+    if (sender.currentImageIs(screens::kPlayButtonImage)) {
+        if (downloadSourceField_) downloadSourceField_->resignFirstResponder();
+        createStreamer();
+        setButtonImage(screens::kLoadingButtonImage);
+        streamer_->start();
+    } else if (streamer_) {
+        // Loading or playing: this stops the one streamer; the idle state then brings back the
+        // play image.
+        streamer_->stop();
+    }
+}
+
+bool StreamingPlayerViewController::textFieldShouldReturn(ui::TextField& textField) {
+    textField.resignFirstResponder();
+    // Keeps an existing streamer and its URL; the user still presses the button to play.
+    createStreamer();
+    return true;
+}
+
+void StreamingPlayerViewController::playbackStateChanged(const platform::Notification&) {
+    if (!streamer_) return;
+    if (streamer_->isWaiting()) {
+        setButtonImage(screens::kLoadingButtonImage);
+    } else if (streamer_->isPlaying()) {
+        setButtonImage(screens::kStopButtonImage);
+    } else if (streamer_->isIdle()) {
+        // Idle: its thread has ended, so stopping it here returns at once. The object itself is
+        // released later on the main queue: this call may run inside the streamer's own
+        // state change.
+        platform::MainQueue::main().post([keep = streamer_] {});
+        destroyStreamer();
+        setButtonImage(screens::kPlayButtonImage);
+    }
+}
+
+void StreamingPlayerViewController::setButtonImage(std::optional<std::string> imageName) {
+    if (!button_) return;
+    button_->layer().removeAllAnimations();
+    button_->setImage(imageName.value_or(screens::kPlayButtonImage));
+    if (button_->currentImageIs(screens::kLoadingButtonImage)) spinButton();
+}
+
+void StreamingPlayerViewController::spinButton() {
+    if (!button_) return;
+    ui::Layer& layer = button_->layer();
+    const ui::Rect frame = button_->frame();
+
+    ui::Transaction::begin();
+    ui::Transaction::setDisableActions(true);
+    layer.setAnchorPoint({0.5f, 0.5f});
+    layer.setPosition({frame.x() + frame.width() / 2, frame.y() + frame.height() / 2});
+    ui::Transaction::commit();
+
+    ui::Transaction::begin();
+    ui::Transaction::setDisableActions(false);
+    ui::Transaction::setAnimationDuration(kSpinSeconds);
+    ui::BasicAnimation rotation;
+    rotation.keyPath = "transform.rotation.z";
+    rotation.fromValue = 0;
+    rotation.toValue = kTurn;
+    rotation.timingFunction = ui::AnimationCurve::Linear;
+    rotation.delegate = &animationGuard_;
+    rotation.didStop = [this](bool finished) { animationDidStop(finished); };
+    layer.addAnimation(rotation, "rotationAnimation");
+    ui::Transaction::commit();
+}
+
+void StreamingPlayerViewController::animationDidStop(bool finished) {
+    // A finished turn starts the next; a removed one (a new image) ends the spin.
+    if (finished) spinButton();
+}
+
+void StreamingPlayerViewController::updateProgress(platform::Timer&) {
+    if (!streamer_ || !positionLabel_ || !progressSlider_) return;
+    if (streamer_->bitRate() == 0) {
+        positionLabel_->setText("Time Played:");
+        return;
+    }
+    const double progress = streamer_->progress();
+    const double duration = streamer_->duration();
+    if (duration > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Time Played: %.1f/%.1f seconds", progress, duration);
+        positionLabel_->setText(std::string(text));
+        progressSlider_->setEnabled(true);
+        progressSlider_->setValue(static_cast<float>(100 * progress / duration));
+    } else {
+        // A live stream has no length: nothing to seek in.
+        progressSlider_->setEnabled(false);
+    }
+}
+
+void StreamingPlayerViewController::sliderMoved(ui::Slider& slider) {
+    if (!streamer_) return;
+    const double duration = streamer_->duration();
+    if (duration != 0) streamer_->seekToTime(slider.value() / 100.0f * duration);
+}

@@ -1,0 +1,239 @@
+// The programme player pushed on the on-demand tab's stack, with its own streamer against
+// the loopback station: the minutes display, the 20 s threshold of the slider, seeking by the
+// slider, a live stream that cannot be sought, leaving by a tab switch, the marquees, the fade,
+// and a new streamer after a failed one.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "ScreensTestSupport.h"
+#include "app/MainInterface.h"
+#include "app/myTabeBare.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ui/NavigationController.h"
+#include "screens/OnDemandPlayer.h"
+#include "screens/On_DemandListViewController.h"
+#include "screens/ScreenSupport.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+
+using screentest::imageName;
+
+// About 16000 bytes a second at 128 kb/s.
+constexpr size_t kBytesPerSecond = 16000;
+
+class PlayerScreenTest : public screentest::ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        server->serve("/dev/feed/", testsupport::Response::bytes(screentest::rssFeed({})));
+        MainInterface main = loadMainInterface(addresses());
+        tabs = std::move(main.tabBarController);
+        destroyScreens = [this] { tabs.reset(); };
+        navigation = dynamic_cast<ui::NavigationController*>(tabs->viewControllerAt(1));
+        ASSERT_NE(navigation, nullptr);
+        tabs->setSelectedIndex(1);
+        tabs->beginAppearanceTransition(true, false);
+        tabs->endAppearanceTransition();
+    }
+
+    // Pushes a player for the programme at `path`, as the list does after storing songURL.
+    OnDemandPlayer* open(const std::string& path, const std::string& title = "Morning Show",
+                         const std::string& artist = "Anna Berg") {
+        delegate->setSongURL(server->url(path));
+        auto player = std::make_unique<OnDemandPlayer>(addresses());
+        player->setSongTitle(title);
+        player->setArtist(artist);
+        OnDemandPlayer* raw = player.get();
+        navigation->pushViewController(std::move(player), false);
+        return raw;
+    }
+    bool waitUntilPlaying(OnDemandPlayer* player) {
+        return runUntil([&] { return player->streamer() && player->streamer()->isPlaying(); });
+    }
+    // Runs the clock on until the progress timer has enabled the slider.
+    bool waitUntilSeekable(OnDemandPlayer* player) {
+        return runUntilAdvancing([&] { return player->progressSlider()->isEnabled(); });
+    }
+    std::string label(OnDemandPlayer* player) const {
+        const auto& text = player->lbltime()->text();
+        return text ? *text : "<none>";
+    }
+    // The first byte asked for by Range requests for `path`, or -1 when none was made.
+    long rangeStart(const std::string& path) const {
+        for (const auto& request : server->requests()) {
+            const std::string range = request.header("range");
+            if (request.path == path && range.rfind("bytes=", 0) == 0) {
+                return std::strtol(range.c_str() + 6, nullptr, 10);
+            }
+        }
+        return -1;
+    }
+    size_t requestsFor(const std::string& path) const {
+        size_t count = 0;
+        for (const auto& request : server->requests()) count += request.path == path;
+        return count;
+    }
+    void moveSlider(OnDemandPlayer* player, float value) {
+        player->progressSlider()->setValue(value);
+        player->sliderMoved(*player->progressSlider());
+    }
+
+    std::unique_ptr<myTabeBare> tabs;
+    ui::NavigationController* navigation = nullptr;
+};
+
+// The marquees: the sponsor text on top, "Artist: ...    Title: ..." below, both in the view.
+TEST_F(PlayerScreenTest, MarqueesShowTheSponsorAndTheProgramme) {
+    serveProgramme("/p.mp3", screentest::programmeBytes(20 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p.mp3", "Night Jazz", "Maja Ek");
+    EXPECT_EQ(player->autoScrollLabel1()->text(), std::string(kSponsorText));
+    EXPECT_EQ(player->autoScrollLabel2()->text(), std::string("Artist: Maja Ek    Title: Night Jazz"));
+    EXPECT_EQ(player->autoScrollLabel2()->superview(), player->view());
+    EXPECT_EQ(player->autoScrollLabel2()->textColor(), ui::Color::white());
+    EXPECT_TRUE(navigation->isNavigationBarHidden());
+    ASSERT_NE(player->streamer(), nullptr);
+    EXPECT_EQ(player->streamer()->urlString(), server->url("/p.mp3"));
+}
+
+// A 90 s programme at 45 s reads "1/2 minutes" (0.75 and 1.5 minutes rounded), and the
+// progress timer puts the slider at the middle.
+TEST_F(PlayerScreenTest, TimePlayedInWholeMinutes) {
+    serveProgramme("/p90.mp3", screentest::programmeBytes(90 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p90.mp3");
+    EXPECT_EQ(label(player), "Time Played:");
+    ASSERT_TRUE(waitUntilSeekable(player));
+    const double duration = player->streamer()->duration();
+    ASSERT_NEAR(duration, 90, 2);
+
+    moveSlider(player, 50);
+    EXPECT_EQ(label(player), "Time Played: 1/2 minutes");
+    ASSERT_TRUE(runUntil([&] {
+        return player->streamer()->isPlaying() && player->streamer()->progress() >= 45;
+    }));
+    player->progressSlider()->setValue(0);
+    player->lbltime()->setText("");
+    advance(OnDemandPlayer::kProgressInterval);
+    EXPECT_EQ(label(player), "Time Played: 1/2 minutes");
+    EXPECT_NEAR(player->progressSlider()->value(), 50, 4);
+}
+
+// The slider is for programmes longer than 20 s: exactly 20 s keeps it disabled and the label
+// as it was, and a short programme that plays never enables it.
+TEST_F(PlayerScreenTest, SliderOnlyForProgrammesLongerThanTwentySeconds) {
+    serveProgramme("/p15.mp3", screentest::programmeBytes(15 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p15.mp3");
+    ASSERT_TRUE(waitUntilPlaying(player));
+    advance(2 * OnDemandPlayer::kProgressInterval);
+    EXPECT_GT(player->streamer()->bitRate(), 0u);
+    EXPECT_FALSE(player->progressSlider()->isEnabled());
+    EXPECT_EQ(label(player), "Time Played:");
+
+    player->showProgress(10, 20.0);
+    EXPECT_FALSE(player->progressSlider()->isEnabled());
+    EXPECT_EQ(label(player), "Time Played:");
+    player->showProgress(10, 20.001);
+    EXPECT_TRUE(player->progressSlider()->isEnabled());
+    EXPECT_EQ(label(player), "Time Played: 0/0 minutes");
+}
+
+// Moving the slider to 50 on a 600 s programme shows "5/10 minutes" at once and seeks to
+// 300 s: the download reopens at the middle of the file and playback goes on from there.
+TEST_F(PlayerScreenTest, SliderMoveSeeksIntoTheProgramme) {
+    const std::string whole = screentest::readFile(screentest::fixturePath("long-10min-128k.mp3"));
+    serveProgramme("/p600.mp3", whole);
+    OnDemandPlayer* player = open("/p600.mp3");
+    ASSERT_TRUE(waitUntilSeekable(player));
+    const double duration = player->streamer()->duration();
+    ASSERT_NEAR(duration, 600, 5);
+
+    moveSlider(player, 50);
+    EXPECT_EQ(label(player), "Time Played: 5/10 minutes");
+    EXPECT_NEAR(player->newSeekTime(), 300, 5);
+    ASSERT_TRUE(runUntil([&] { return rangeStart("/p600.mp3") > 0; }));
+    EXPECT_NEAR(static_cast<double>(rangeStart("/p600.mp3")), whole.size() / 2.0, whole.size() * 0.01);
+    ASSERT_TRUE(runUntil([&] {
+        return player->streamer()->isPlaying() && player->streamer()->progress() >= 300;
+    }));
+    EXPECT_LT(player->streamer()->progress(), 305);
+}
+
+// A stream of unknown length (duration 0) cannot be sought: the label shows 0/0 and nothing
+// is requested again; the progress timer keeps the slider disabled.
+TEST_F(PlayerScreenTest, NoSeekWithoutADuration) {
+    serveLive("/live");
+    OnDemandPlayer* player = open("/live");
+    ASSERT_TRUE(waitUntilPlaying(player));
+    ASSERT_TRUE(runUntilAdvancing([&] { return player->streamer()->bitRate() > 0; }));
+    advance(OnDemandPlayer::kProgressInterval);
+    EXPECT_FALSE(player->progressSlider()->isEnabled());
+
+    moveSlider(player, 50);
+    EXPECT_EQ(label(player), "Time Played: 0/0 minutes");
+    EXPECT_EQ(player->newSeekTime(), 0);
+    advance(OnDemandPlayer::kProgressInterval);
+    EXPECT_EQ(requestsFor("/live"), 1u);
+    EXPECT_TRUE(player->streamer()->isPlaying());
+}
+
+// Switching to the live tab while the player shows stops its audio at once and takes it off
+// the stack, so the on-demand tab shows the list again, with its bar.
+TEST_F(PlayerScreenTest, TabSwitchStopsTheAudioAndReturnsToTheList) {
+    serveProgramme("/p.mp3", screentest::programmeBytes(60 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p.mp3");
+    ASSERT_TRUE(waitUntilPlaying(player));
+
+    tabs->setSelectedIndex(0);
+    EXPECT_EQ(player->streamer(), nullptr);
+    EXPECT_EQ(navigation->depth(), 1u);
+    EXPECT_NE(dynamic_cast<On_DemandListViewController*>(navigation->topViewController()), nullptr);
+    EXPECT_TRUE(server->waitForConnectionsClosed());
+    queue().drain();  // the popped player is released here
+
+    tabs->setSelectedIndex(1);
+    EXPECT_FALSE(navigation->isNavigationBarHidden());
+    EXPECT_TRUE(navigation->topViewController()->isAppearing());
+}
+
+// The player's controls fade as the live screen's do, and "ShowControls" brings them back.
+TEST_F(PlayerScreenTest, ControlsFadeAndComeBack) {
+    serveProgramme("/p.mp3", screentest::programmeBytes(20 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p.mp3");
+    advance(7.95);
+    EXPECT_FALSE(player->playButton()->isHidden());
+    advance(0.1);
+    EXPECT_TRUE(player->playButton()->isHidden());
+    EXPECT_TRUE(player->valView()->isHidden());
+    platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
+    EXPECT_FALSE(player->playButton()->isHidden());
+    EXPECT_FLOAT_EQ(player->valView()->alpha(), 1.0f);
+}
+
+// A programme that failed to load leaves a streamer that can never play again; pressing play
+// replaces it with a new one on the same URL, which plays and is polled for its progress.
+TEST_F(PlayerScreenTest, PlayAfterAFailureStartsANewStreamer) {
+    int answered = 0;
+    const std::string bytes = screentest::programmeBytes(60 * kBytesPerSecond);
+    server->serve("/p.mp3", [&answered, bytes](const testsupport::RecordedRequest&) {
+        if (answered++ == 0) return testsupport::Response::notFound();
+        return testsupport::Response::bytes(bytes);
+    });
+    OnDemandPlayer* player = open("/p.mp3");
+    ASSERT_TRUE(runUntil([&] { return player->streamer()->isIdle(); }));
+    ASSERT_NE(player->streamer()->errorCode(), AS_NO_ERROR);
+    queue().drain();
+    EXPECT_EQ(imageName(player->playButton()), screens::kPlayButtonImage);
+
+    player->playButton()->sendAction();
+    EXPECT_EQ(imageName(player->playButton()), screens::kPauseButtonImage);
+    EXPECT_EQ(player->streamer()->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(player->streamer()->urlString(), server->url("/p.mp3"));
+    ASSERT_TRUE(waitUntilPlaying(player));
+    EXPECT_TRUE(waitUntilSeekable(player));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Pictures of every screen in its main states, written to test-output/screenshots for people
+// to look at: the live radio playing with its controls shown and faded, the programme list,
+// a player in the middle of a programme, and the basic player loading.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ScreenshotTool.h"
+#include "ScreensTestSupport.h"
+#include "app/MainInterface.h"
+#include "app/myTabeBare.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "screens/AudioPlayerViewController.h"
+#include "screens/OnDemandPlayer.h"
+#include "screens/On_DemandListViewController.h"
+#include "screens/StreamingPlayerViewController.h"
+#include "streaming/AudioStreamer.h"
+
+namespace {
+
+class ScreenshotsTest : public screentest::ScreenTest {
+protected:
+    void launch() {
+        MainInterface main = loadMainInterface(addresses());
+        delegate->setWindow(std::move(main.window));
+        delegate->setTabBarController(std::move(main.tabBarController));
+        delegate->applicationDidFinishLaunching();
+        delegate->setSongURL(server->url("/live"));
+        delegate->window()->makeKeyAndVisible();
+    }
+    myTabeBare& tabs() { return *delegate->tabBarController(); }
+    void shoot(const char* name) {
+        EXPECT_FALSE(ui_test::saveScreenshot(*delegate->window(), name).empty()) << name;
+    }
+};
+
+TEST_F(ScreenshotsTest, TheApplicationsScreens) {
+    serveLive("/live");
+    const std::string programme = screentest::programmeBytes(600 * 16000);
+    serveProgramme("/programmes/morning.mp3", programme);
+    server->serve("/dev/feed/", testsupport::Response::bytes(screentest::rssFeed({
+        {"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}},
+        {"Harbour Talk with the Fishermen of the Northern Archipelago",
+         server->url("/programmes/harbour.mp3"), {"Olof Lind"}},
+        {"Night Jazz", server->url("/programmes/jazz.mp3"), {"Maja Ek"}},
+        {"Weekly News", server->url("/programmes/news.mp3"), {"Sara Holm"}},
+    })));
+    launch();
+    auto* live = dynamic_cast<AudioPlayerViewController*>(tabs().viewControllerAt(0));
+    ASSERT_NE(live, nullptr);
+
+    // The splash has faded by 1.3 s; the stream started at 0.5 s.
+    advance(1.3);
+    ASSERT_TRUE(runUntil([&] { return live->streamer() && live->streamer()->isPlaying(); }));
+    advance(0.5);
+    shoot("live-playing-controls-shown");
+    advance(2.5);  // 4.3 s: half way through the fade
+    shoot("live-playing-controls-fading");
+    advance(4.0);
+    ASSERT_TRUE(live->playButton()->isHidden());
+    shoot("live-playing-controls-faded");
+
+    tabs().setSelectedIndex(1);
+    advance(0.5);
+    auto* navigation = dynamic_cast<ui::NavigationController*>(tabs().viewControllerAt(1));
+    auto* list = dynamic_cast<On_DemandListViewController*>(navigation->topViewController());
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->tableView()->numberOfRows(), 4);
+    shoot("ondemand-list");
+
+    list->tableView()->selectRow({0, 0});
+    advance(0.5);
+    auto* player = dynamic_cast<OnDemandPlayer*>(navigation->topViewController());
+    ASSERT_NE(player, nullptr);
+    ASSERT_TRUE(runUntilAdvancing([&] { return player->progressSlider()->isEnabled(); }));
+    player->progressSlider()->setValue(40);
+    player->sliderMoved(*player->progressSlider());
+    ASSERT_TRUE(runUntil([&] {
+        return player->streamer()->isPlaying() && player->streamer()->progress() >= 240;
+    }));
+    advance(OnDemandPlayer::kProgressInterval);
+    advance(0.2);
+    shoot("ondemand-player-mid-programme");
+}
+
+TEST_F(ScreenshotsTest, TheBasicPlayer) {
+    server->serve("/stalled.mp3", testsupport::Response::bytes(screentest::programmeBytes(320000))
+                                      .pauseAfter(0, "stalled"));
+    serveProgramme("/p.mp3", screentest::programmeBytes(60 * 16000));
+    // The screen goes before the window: it stops its streamer, then gives back its view.
+    ui::Window window;
+    auto screen = std::make_unique<StreamingPlayerViewController>();
+    window.addSubview(screen->view());
+    window.makeKeyAndVisible();
+
+    screen->downloadSourceField()->setText(server->url("/stalled.mp3"));
+    screen->button()->sendAction();
+    advance(0.3);  // a little way into the turn
+    EXPECT_FALSE(ui_test::saveScreenshot(window, "basicplayer-loading").empty());
+    screen->button()->sendAction();
+    ASSERT_TRUE(runUntil([&] { return screen->streamer() == nullptr; }));
+
+    screen->downloadSourceField()->setText(server->url("/p.mp3"));
+    screen->button()->sendAction();
+    ASSERT_TRUE(runUntilAdvancing([&] { return screen->progressSlider()->isEnabled(); }, 0.1));
+    EXPECT_FALSE(ui_test::saveScreenshot(window, "basicplayer-playing").empty());
+}
+
+}  // namespace
