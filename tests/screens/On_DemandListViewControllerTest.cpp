@@ -206,3 +206,18 @@ TEST_F(ListScreenTest, RowsOfAnIrregularFeedStayWithinTheLists) {
 }
 
 }  // namespace
+
+namespace {
+
+// A feed URL that is already percent-escaped is played as it is, not escaped a second time.
+TEST_F(ListScreenTest, AlreadyEscapedProgrammeURLPlays) {
+    serveProgramme("/programmes/night%20jazz.mp3", screentest::programmeBytes(320000));
+    serveFeed(screentest::rssFeed({{"Night Jazz", server->url("/programmes/night%20jazz.mp3"), {}}}));
+    showList();
+    list->tableView()->selectRow({0, 0});
+    ASSERT_NE(topPlayer(), nullptr);
+    EXPECT_EQ(topPlayer()->streamer()->urlString(), server->url("/programmes/night%20jazz.mp3"));
+    EXPECT_TRUE(runUntil([&] { return topPlayer()->streamer()->isPlaying(); }));
+}
+
+}  // namespace
