@@ -38,8 +38,10 @@ Application::~Application() {
     platform::MainQueue::setMain(nullptr);
 }
 
-void Application::launch() {
-    MainInterface main = loadMainInterface();
+void Application::launch() { launch(compiledInAddresses()); }
+
+void Application::launch(const StationAddresses& addresses) {
+    MainInterface main = loadMainInterface(addresses);
     alerts_->setParent(main.window.get());
     delegate_->setWindow(std::move(main.window));
     delegate_->setTabBarController(std::move(main.tabBarController));

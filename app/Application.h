@@ -11,6 +11,8 @@
 #include "platform/ui/QtAlertPresenter.h"
 #include "platform/ui/QtMainQueue.h"
 
+struct StationAddresses;
+
 class Application {
 public:
     // Uses the process's QApplication when one exists, else makes one from argc/argv.
@@ -24,6 +26,8 @@ public:
 
     // Loads the main interface, runs the launch callback and shows the window.
     void launch();
+    // The same against another station's web addresses (the headless demo's options).
+    void launch(const StationAddresses& addresses);
     // Runs the event loop until the last window closes or quit() is called.
     int exec();
     void quit();

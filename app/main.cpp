@@ -1,9 +1,22 @@
 // Process entry: the application object makes the Qt application, the main queue and the
-// delegate, launches, and runs the event loop until the window closes.
+// delegate, launches, and runs the event loop until the window closes. Where no window can be
+// shown (or --headless asks for it) the headless demo runs instead and reports on stdout.
+
+#include <cstdio>
+#include <string>
 
 #include "app/Application.h"
+#include "app/HeadlessDemo.h"
 
 int main(int argc, char** argv) {
+    std::string error;
+    const auto demo = parseHeadlessDemoOptions(argc, argv, &error);
+    if (!demo) {
+        std::fprintf(stderr, "OstraRadio: %s\n%s", error.c_str(), headlessDemoUsage().c_str());
+        return 64;
+    }
+    if (shouldRunHeadless(*demo)) return runHeadlessDemo(argc, argv, *demo);
+
     Application application(argc, argv);
     application.launch();
     return application.exec();

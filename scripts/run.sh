@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the packages, builds, and runs the application against the bundled demo station.
-#   bash scripts/run.sh
+#   bash scripts/run.sh [app options]      (e.g. --headless, --demo-seconds 10)
 # The demo station serves on 127.0.0.1 (live stream on port 8170, feed, advertisement list and
 # programmes on 8171) in the background and stops when the application exits. Its first start
 # makes the station's audio, which takes about a minute; later starts reuse it.
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 build_dir=${OSTRA_BUILD_DIR:-build}
 bash scripts/install-deps.sh
 cmake -S . -B "$build_dir" -G Ninja
-cmake --build "$build_dir" -j"$(nproc)" --target ostra-station
+cmake --build "$build_dir" -j"$(nproc)" --target ostra-station OstraRadio
 
 # ---------------------------------------------------------------------------------------------
 # The demo station.
@@ -79,15 +79,18 @@ start_station() {
 start_station
 
 # ---------------------------------------------------------------------------------------------
-# The application. (To be filled in once the screens exist: build its target above, start it in
-# the foreground here, on Qt's offscreen platform for about twenty seconds when there is no
-# display, and print what happened. The EXIT trap stops the station when it returns.)
+# The application, in the foreground. With a display it opens its window and plays through the
+# sound device; without one (a server, CI) it runs its headless demo on Qt's offscreen platform
+# for about twenty seconds and prints what happened. Where there is no sound device it plays
+# silently. The EXIT trap stops the station when it returns; this command exits with its status.
 
-if [ -n "$station_pid" ] && [ -t 0 ]; then
-  echo "run: the application is not part of this build yet; the demo station keeps serving."
-  echo "run: press Ctrl-C to stop it."
-  wait "$station_pid" || true
-  station_pid=""
+app="$build_dir/app/OstraRadio"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+  echo "run: starting the application (close its window to stop)"
 else
-  echo "run: the application is not part of this build yet."
+  echo "run: no display: running the application headless for about 20 s"
 fi
+status=0
+"$app" "$@" || status=$?
+echo "run: the application exited with status $status"
+exit "$status"
