@@ -213,13 +213,16 @@ int main(int argc, char** argv) {
     double startCalledAt = 0;
     std::optional<double> seekRequestedAt;
     std::optional<double> seekPlayingAt;
+    bool seekLeftPlaying = false;
     const auto token = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, streamer.get(), [&](const platform::Notification&) {
             const AudioStreamerState state = streamer->state();
             std::printf("%8.3f s  state %s\n", secondsSinceStart(), stateName(state));
             if (state == AS_STATE_PLAYING) {
                 if (!playingAt) playingAt = secondsSinceStart();
-                if (seekRequestedAt && !seekPlayingAt) seekPlayingAt = secondsSinceStart();
+                if (seekRequestedAt && seekLeftPlaying && !seekPlayingAt) {
+                    seekPlayingAt = secondsSinceStart();
+                }
                 if (!seekDone) {
                     seekDone = true;
                     seekRequestedAt = secondsSinceStart();
@@ -228,6 +231,8 @@ int main(int argc, char** argv) {
                     mainQueue->post([&] { streamer->seekToTime(*options.seekTo); });
                 }
             }
+            // A seek counts as done at the first PLAYING after it has left PLAYING.
+            if (seekRequestedAt && state != AS_STATE_PLAYING) seekLeftPlaying = true;
             if (state == AS_STATE_IDLE && started) mainQueue->quit();
         });
 
@@ -250,6 +255,7 @@ int main(int argc, char** argv) {
         const double target = std::max(0.0, streamer->progress() + delta);
         seekRequestedAt = secondsSinceStart();
         seekPlayingAt.reset();
+        seekLeftPlaying = false;
         streamer->seekToTime(target);
     };
 
