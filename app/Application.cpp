@@ -6,6 +6,7 @@
 #include "platform/ui/Animator.h"
 #include "platform/ui/VolumeView.h"
 #include "platform/ui/Window.h"
+#include "streaming/AudioStreamer.h"
 
 #if OSTRA_HAVE_AUDIO
 #include "platform/audio/AudioQueue.h"
@@ -30,6 +31,9 @@ Application::Application(int& argc, char** argv) {
 Application::~Application() {
     // The screens go first: each stops its streamer, which waits for its streaming thread.
     delegate_.reset();
+    // stop returns once a streamer is idle, but its thread still posts that last state change
+    // to the main queue on its way out: the queue must outlive every streaming thread.
+    AudioStreamer::waitForStreamingThreads(10);
     // A catalogue refresh still downloading ends within about a second; joined here so that
     // it never outlives the process's statics.
     CatalogueRefresh::shared().shutdown();
