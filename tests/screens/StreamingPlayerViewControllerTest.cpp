@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ScreensTestSupport.h"
+#include "platform/NotificationCenter.h"
 #include "platform/ui/Layer.h"
 #include "screens/ScreenSupport.h"
 #include "screens/StreamingPlayerViewController.h"
@@ -89,7 +90,17 @@ TEST_F(BasicPlayerTest, PressWhileLoadingStopsTheOneStreamer) {
 // plays, when the stop image replaces it and the spin ends.
 TEST_F(BasicPlayerTest, LoadingImageTurnsOncePerTwoSeconds) {
     type("/stalled.mp3");
+    // Every waiting state sets the loading image again, which starts a new turn; so the clock
+    // runs only once the last of them has been announced: starting the thread (during the
+    // press), then waiting for data (from the streaming thread), then nothing while stalled.
+    int announced = 0;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    const auto token = centre.addObserver(ASStatusChangedNotification, nullptr,
+                                          [&](const platform::Notification&) { ++announced; });
     press();
+    ASSERT_TRUE(runUntil([&] { return announced == 2; }));
+    centre.removeObserver(token);
+    ASSERT_EQ(screen->streamer()->state(), AS_STATE_WAITING_FOR_DATA);
     advance(0.5);
     EXPECT_NEAR(rotation(), M_PI / 2, 0.1);
     advance(0.5);
