@@ -168,6 +168,29 @@ TEST_F(PlaybackTest, LiveStreamPlaysWithoutLengthAndStopsQuickly) {
     EXPECT_EQ(server->requests().size(), 1u);
 }
 
+// A live stream paced like a real station (128 kbit/s is 16 kB/s, and twice that) arrives in
+// small pieces from its first byte on; the format is still recognised and playback starts.
+TEST_F(PlaybackTest, SlowlyPacedLiveStreamsReachPlaying) {
+    const std::string frames = readFile(fixturePath("cbr128-noxing.mp3"));
+    useCapture(1);
+    for (const double rate : {16000.0, 32000.0}) {
+        SCOPED_TRACE(rate);
+        const std::string path = "/live" + std::to_string(int(rate));
+        server->serve(path, Response::live(testsupport::repeating(frames), rate));
+        auto streamer = makeStreamer(path);
+        StateHistory history(*mainQueue, streamer);
+        streamer->start();
+        ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING))
+            << history.describe() << " error " << streamer->errorCode() << " "
+            << ::testing::PrintToString(logs->lines());
+        ASSERT_TRUE(runUntil([&] { return streamer->progress() > 0.2; }));
+        EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+        streamer->stop();
+        EXPECT_TRUE(waitForIdle(*streamer));
+        EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    }
+}
+
 // Pause halts playback where it is, progress stays with what was played, and resuming loses
 // and repeats nothing.
 TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {
