@@ -18,22 +18,6 @@
 
 namespace {
 
-const char* stateText(AudioStreamerState state) {
-    switch (state) {
-        case AS_STATE_IDLE: return "IDLE";
-        case AS_STATE_STARTING_THREAD: return "STARTING_THREAD";
-        case AS_STATE_WAITING_FOR_DATA: return "WAITING_FOR_DATA";
-        case AS_STATE_FLUSHING_EOF: return "FLUSHING_EOF";
-        case AS_STATE_WAITING_FOR_QUEUE_TO_START: return "WAITING_FOR_QUEUE_TO_START";
-        case AS_STATE_PLAYING: return "PLAYING";
-        case AS_STATE_BUFFERING: return "BUFFERING";
-        case AS_STATE_STOPPING: return "STOPPING";
-        case AS_STATE_STOPPED: return "STOPPED";
-        case AS_STATE_PAUSED: return "PAUSED";
-    }
-    return "?";
-}
-
 bool isEmptyOrUnset(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr || *value == '\0';
@@ -161,7 +145,7 @@ void HeadlessDemo::statusChanged(const platform::Notification& notification) {
     if (notification.object == lastStreamer_ && state == lastState_) return;
     lastStreamer_ = notification.object;
     lastState_ = state;
-    std::string line = std::string("live: ") + stateText(state);
+    std::string line = std::string("live: ") + AudioStreamer::stateName(state);
     if (streamer.errorCode() != AS_NO_ERROR) {
         line += " (" + AudioStreamer::stringForErrorCode(streamer.errorCode()) + ")";
     }

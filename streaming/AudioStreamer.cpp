@@ -214,6 +214,22 @@ void AudioStreamer::wakeStreamingThread() {
     if (runLoop && std::this_thread::get_id() != internalThread) runLoop->wakeUp();
 }
 
+const char* AudioStreamer::stateName(AudioStreamerState state) {
+    switch (state) {
+        case AS_STATE_IDLE: return "IDLE";
+        case AS_STATE_STARTING_THREAD: return "STARTING_THREAD";
+        case AS_STATE_WAITING_FOR_DATA: return "WAITING_FOR_DATA";
+        case AS_STATE_FLUSHING_EOF: return "FLUSHING_EOF";
+        case AS_STATE_WAITING_FOR_QUEUE_TO_START: return "WAITING_FOR_QUEUE_TO_START";
+        case AS_STATE_PLAYING: return "PLAYING";
+        case AS_STATE_BUFFERING: return "BUFFERING";
+        case AS_STATE_STOPPING: return "STOPPING";
+        case AS_STATE_STOPPED: return "STOPPED";
+        case AS_STATE_PAUSED: return "PAUSED";
+    }
+    return "?";
+}
+
 std::string AudioStreamer::stringForErrorCode(int32_t anErrorCode) {
     switch (anErrorCode) {
         case AS_NO_ERROR: return AS_NO_ERROR_STRING;

@@ -160,6 +160,8 @@ public:
     const std::string& urlString() const { return url; }
 
     static std::string stringForErrorCode(int32_t anErrorCode);
+    // The state's name as written in code ("PLAYING"), for log and report lines of tools.
+    static const char* stateName(AudioStreamerState state);
     static audio::AudioFileTypeID hintForFileExtension(const std::string& fileExtension);
 
     // Streaming threads that have not finished yet, in the whole process. A streaming thread

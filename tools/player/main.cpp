@@ -60,22 +60,6 @@ struct Options {
     bool quiet = false;
 };
 
-const char* stateName(AudioStreamerState state) {
-    switch (state) {
-        case AS_STATE_IDLE: return "IDLE";
-        case AS_STATE_STARTING_THREAD: return "STARTING_THREAD";
-        case AS_STATE_WAITING_FOR_DATA: return "WAITING_FOR_DATA";
-        case AS_STATE_FLUSHING_EOF: return "FLUSHING_EOF";
-        case AS_STATE_WAITING_FOR_QUEUE_TO_START: return "WAITING_FOR_QUEUE_TO_START";
-        case AS_STATE_PLAYING: return "PLAYING";
-        case AS_STATE_BUFFERING: return "BUFFERING";
-        case AS_STATE_STOPPING: return "STOPPING";
-        case AS_STATE_STOPPED: return "STOPPED";
-        case AS_STATE_PAUSED: return "PAUSED";
-    }
-    return "?";
-}
-
 int usage(const char* message) {
     if (message) std::fprintf(stderr, "ostra-play: %s\n", message);
     std::fprintf(stderr,
@@ -217,7 +201,7 @@ int main(int argc, char** argv) {
     const auto token = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, streamer.get(), [&](const platform::Notification&) {
             const AudioStreamerState state = streamer->state();
-            std::printf("%8.3f s  state %s\n", secondsSinceStart(), stateName(state));
+            std::printf("%8.3f s  state %s\n", secondsSinceStart(), AudioStreamer::stateName(state));
             if (state == AS_STATE_PLAYING) {
                 if (!playingAt) playingAt = secondsSinceStart();
                 if (seekRequestedAt && seekLeftPlaying && !seekPlayingAt) {
