@@ -144,6 +144,8 @@ TEST_F(QueueContract, ImmediateStopHandsBackEveryBufferBeforeItReturns) {
     fill(client, 16, 1024);
     AudioQueueStart(client.queue(), nullptr);
     ASSERT_TRUE(client.waitForIsRunningCalls(1));
+    // Stop while the sink still holds audio it has not played, so there is something to drop.
+    ASSERT_TRUE(waitUntil([&] { return sink()->frameCount() > sink()->consumedCount() + 1024; }));
 
     ASSERT_EQ(client.stopLocked(true), noErr);
     EXPECT_EQ(client.buffersUsed(), 0);
