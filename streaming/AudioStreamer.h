@@ -208,12 +208,15 @@ private:
                             uint32_t inNumberPackets,
                             const audio::AudioStreamPacketDescription* inPacketDescriptions);
     void enqueueBuffer();
+    bool shouldDropPackets() const;
     void createQueue();
     void handleBufferCompleteForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueueBufferRef inBuffer);
 
     // Control and timing (AudioStreamerControl.cpp).
     void internalSeekToTime(double newSeekTime);
+    bool seekCanBeCarriedOut() const;
+    bool bitRateEstimateIsPending() const;
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
     void handleInterruptionChangeToState(uint32_t inInterruptionState);
@@ -239,6 +242,10 @@ private:
     // underrun check, which only the streaming thread's own increments can make late.
     bool inuse[kAQBufferCount] = {};
     std::atomic<int32_t> buffersUsed{0};
+    // A seek that will reset the ring is pending: a streaming thread waiting for a free buffer
+    // stops waiting, and packets of the old position are dropped instead of queued. Written
+    // under the streamer lock, also read under queueBuffersMutex alone.
+    std::atomic<bool> seekInterruptsBuffering{false};
     // Guarded by the streamer lock.
     std::optional<HeaderMap> httpHeaders_;
     // Written under the streamer lock; the three public ones are also read without it.

@@ -116,7 +116,7 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
     const auto* input = static_cast<const uint8_t*>(inInputData);
     {
         std::lock_guard lock(streamerLock);
-        if (isFinishing()) return;
+        if (shouldDropPackets()) return;
         if (bitRate_.load() == 0) bitRate_.store(UINT32_MAX);
         discontinuous = false;
         // A failure here makes isFinishing true, which every step below checks.
@@ -136,7 +136,7 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
             uint32_t spaceLeft = 0;
             {
                 std::lock_guard lock(streamerLock);
-                if (isFinishing()) return;
+                if (shouldDropPackets()) return;
                 if (packetSize > packetBufferSize) failWithErrorCode(AS_AUDIO_BUFFER_TOO_SMALL);
                 spaceLeft = packetBufferSize - bytesFilled;
             }
@@ -146,7 +146,7 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
 
             {
                 std::lock_guard lock(streamerLock);
-                if (isFinishing()) return;
+                if (shouldDropPackets()) return;
                 if (uint64_t(bytesFilled) + packetSize > packetBufferSize) return;
                 // A description pointing outside what the parser handed over is skipped.
                 if (packetOffset < 0 || uint64_t(packetOffset) + packetSize > inNumberBytes) continue;
@@ -174,7 +174,7 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
         if (bytesFilled > 0 && packetBufferSize - bytesFilled < remaining) enqueueBuffer();
 
         std::lock_guard lock(streamerLock);
-        if (isFinishing()) return;
+        if (shouldDropPackets()) return;
         if (bytesFilled >= packetBufferSize) return;
 
         uint32_t copySize = std::min(remaining, packetBufferSize - bytesFilled);
@@ -256,8 +256,17 @@ void AudioStreamer::enqueueBuffer() {
     }
 
     // Without the streamer lock: the queue's thread and the main thread need it meanwhile.
+    // A pending seek ends the wait with the next buffer possibly still queued; the packet
+    // handler then drops the rest of its batch, and the seek's immediate stop of the queue
+    // hands every buffer back before new packets arrive.
     std::unique_lock buffersLock(queueBuffersMutex);
-    queueBufferReadyCondition.wait(buffersLock, [this] { return !inuse[fillBufferIndex]; });
+    queueBufferReadyCondition.wait(
+        buffersLock, [this] { return !inuse[fillBufferIndex] || seekInterruptsBuffering.load(); });
+}
+
+bool AudioStreamer::shouldDropPackets() const {
+    // Packets parsed while a seek waits belong to the old position; the seek discards them.
+    return isFinishing() || seekInterruptsBuffering.load();
 }
 
 void AudioStreamer::createQueue() {

@@ -71,11 +71,37 @@ void AudioStreamer::seekToTime(double newSeekTime) {
     requestedSeekTime = newSeekTime;
     // The streaming thread carries the seek out as soon as its event loop returns.
     wakeStreamingThread();
+
+    // With a full ring the thread waits for a buffer instead, for up to a buffer's play time.
+    // A seek that will stop the queue (and so hand every buffer back) may end that wait; one
+    // that will be ignored must not, or the thread would fill a buffer still queued.
+    if (seekCanBeCarriedOut()) {
+        std::lock_guard buffersLock(queueBuffersMutex);
+        seekInterruptsBuffering = true;
+        queueBufferReadyCondition.notify_all();
+    }
+}
+
+bool AudioStreamer::seekCanBeCarriedOut() const {
+    // Once true in a run this stays true: the length and the bit rate are never taken back,
+    // and the packet count only grows.
+    return calculatedBitRate() != 0.0 && fileLength.load() > 0 && !bitRateEstimateIsPending();
+}
+
+bool AudioStreamer::bitRateEstimateIsPending() const {
+    // The first packets set the all-ones placeholder, and the estimate replaces it only after
+    // more than 50 described packets. A seek computed from the placeholder would take the
+    // resource for a fraction of a second long and jump to its end, so it waits for the
+    // estimate, which the next few buffers bring. Packets without descriptions are never
+    // counted: for them the placeholder stands and nothing waits.
+    const uint64_t count = processedPacketsCount.load();
+    return bitRate_.load() == UINT32_MAX && packetDuration.load() != 0 && count > 0 &&
+           count <= kBitRateMinSamplePackets;
 }
 
 void AudioStreamer::internalSeekToTime(double newSeekTime) {
     std::lock_guard lock(streamerLock);
-    if (calculatedBitRate() == 0.0 || fileLength.load() <= 0) return;
+    if (!seekCanBeCarriedOut()) return;
 
     // Proportional position in the audio data.
     const int32_t length = fileLength.load();
@@ -131,6 +157,8 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
     // The partly filled buffer holds audio from before the seek; it must not be played after it.
     bytesFilled = 0;
     packetsFilled = 0;
+    // Every buffer is back (the immediate stop returned them), so packets may be queued again.
+    seekInterruptsBuffering = false;
 
     // The result needs no check: without a stream the loop's next run reports that nothing is
     // scheduled, and the thread cleans up.
@@ -175,6 +203,7 @@ void AudioStreamer::stop() {
             stopReason = AS_STOP_REASON_USER;
         }
         seekWasRequested = false;
+        seekInterruptsBuffering = false;
         wakeStreamingThread();
 
         // The streaming thread itself (say, dropping the last reference) must not wait for its

@@ -144,7 +144,7 @@ void AudioStreamer::startInternal() {
             isRunning = loop->runOnce(kRunLoopSliceSeconds);
 
             std::lock_guard lock(streamerLock);
-            if (seekWasRequested) {
+            if (seekWasRequested && !bitRateEstimateIsPending()) {
                 internalSeekToTime(requestedSeekTime);
                 seekWasRequested = false;
             }
@@ -190,6 +190,7 @@ void AudioStreamer::cleanUpStreamingThread() {
         packetsFilled = 0;
         seekByteOffset = 0;
         packetBufferSize = 0;
+        seekInterruptsBuffering = false;
     }
 
     // Without any lock: a callback of the disposed queue may still be finishing, and it may

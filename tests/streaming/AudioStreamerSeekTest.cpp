@@ -204,3 +204,49 @@ TEST_F(SeekTest, SeekWithoutLengthIsDropped) {
     streamer->stop();
     EXPECT_EQ(server->requests().size(), 1u);
 }
+
+// A seek asked for the moment playing starts comes before the bit-rate estimate exists (the
+// ring holds fewer packets than the estimate needs). It waits for the estimate instead of
+// taking the all-ones placeholder, which would put every target at the end of the file.
+TEST_F(SeekTest, SeekAsSoonAsPlayingLandsAtTheTarget) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    const double target = 15.0;
+    streamer->seekToTime(target);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    const long proportional =
+        long(Access::dataOffset(*streamer) + target * streamer->calculatedBitRate() / 8.0);
+    const size_t packet = size_t(target / kPacketSeconds);
+    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 || range.first == long(packets[packet].first))
+        << server->requests()[1].header("Range") << " proportional " << proportional;
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
+// With the ring full the streaming thread waits for the queue to hand a buffer back. A seek
+// ends that wait: here a buffer would take seconds to play, yet the ranged request goes out at
+// once, and the audio then resumes at the target.
+TEST_F(SeekTest, SeekDoesNotWaitForAFullRingToDrain) {
+    // A first run at normal pace leaves the bit-rate estimate behind for the second.
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 1.0; }));
+    streamer->stop();
+
+    // A hundred times slower than real time: a buffer of three packets plays for 7.8 s.
+    useCapture(0.01);
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    ASSERT_TRUE(runUntil([&] { return Access::buffersUsed(*streamer) == int32_t(kAQBufferCount); }));
+    streamer->seekToTime(15.0);
+    ASSERT_TRUE(server->waitForRequests(3, testsupport::Seconds(3.0)));
+    EXPECT_FALSE(server->requests()[2].header("Range").empty());
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    EXPECT_NEAR(streamer->progress(), 15.0, 1.0);
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}

@@ -6,6 +6,7 @@
 //     --speed X          play to a capture sink at X times real time (0: as fast as it decodes)
 //     --wav FILE         also write the decoded PCM to FILE (32-bit float WAV)
 //     --seek SECONDS     seek there once playing
+//     --seek-delay S     play S seconds before that seek (default 0)
 //     --stop-after S     stop after S seconds of playing
 //     --first-sample     exit as soon as the first PCM sample reaches the sink (start-up timing)
 //     --quiet            no per-second line
@@ -55,6 +56,7 @@ struct Options {
     double speed = 0;
     std::string wavPath;
     std::optional<double> seekTo;
+    double seekDelay = 0;
     std::optional<double> stopAfter;
     bool exitAtFirstSample = false;
     bool quiet = false;
@@ -63,8 +65,8 @@ struct Options {
 int usage(const char* message) {
     if (message) std::fprintf(stderr, "ostra-play: %s\n", message);
     std::fprintf(stderr,
-                 "usage: ostra-play [--silent | --speed X] [--wav FILE] [--seek S] [--stop-after S]\n"
-                 "                  [--first-sample] [--quiet] URL\n");
+                 "usage: ostra-play [--silent | --speed X] [--wav FILE] [--seek S] [--seek-delay S]\n"
+                 "                  [--stop-after S] [--first-sample] [--quiet] URL\n");
     return 64;
 }
 
@@ -97,6 +99,10 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             options.wavPath = *v;
         } else if (arg == "--seek") {
             if (!(options.seekTo = number())) return std::nullopt;
+        } else if (arg == "--seek-delay") {
+            auto v = number();
+            if (!v) return std::nullopt;
+            options.seekDelay = *v;
         } else if (arg == "--stop-after") {
             if (!(options.stopAfter = number())) return std::nullopt;
         } else if (arg == "--first-sample") {
@@ -198,6 +204,7 @@ int main(int argc, char** argv) {
     std::optional<double> seekRequestedAt;
     std::optional<double> seekPlayingAt;
     bool seekLeftPlaying = false;
+    std::shared_ptr<platform::Timer> seekTimer;
     const auto token = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, streamer.get(), [&](const platform::Notification&) {
             const AudioStreamerState state = streamer->state();
@@ -209,10 +216,12 @@ int main(int argc, char** argv) {
                 }
                 if (!seekDone) {
                     seekDone = true;
-                    seekRequestedAt = secondsSinceStart();
                     // Not inside the notification's own setState: the observer runs under the
                     // streamer lock, and a seek request only records itself anyway.
-                    mainQueue->post([&] { streamer->seekToTime(*options.seekTo); });
+                    seekTimer = mainQueue->scheduleTimer(options.seekDelay, false, [&](platform::Timer&) {
+                        seekRequestedAt = secondsSinceStart();
+                        streamer->seekToTime(*options.seekTo);
+                    });
                 }
             }
             // A seek counts as done at the first PLAYING after it has left PLAYING.
