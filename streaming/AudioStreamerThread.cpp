@@ -191,6 +191,9 @@ void AudioStreamer::cleanUpStreamingThread() {
         seekByteOffset = 0;
         packetBufferSize = 0;
         seekInterruptsBuffering = false;
+        // The next run starts a new parser at byte 0: whatever gap this run was waiting to
+        // bridge is gone with it.
+        discontinuous = false;
     }
 
     // Without any lock: a callback of the disposed queue may still be finishing, and it may

@@ -250,3 +250,29 @@ TEST_F(SeekTest, SeekDoesNotWaitForAFullRingToDrain) {
     streamer->stop();
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
 }
+
+// A run stopped after a seek, before the ranged answer brought any byte, must not hand its
+// "next bytes follow a gap" mark to the next run: that run starts a new parser at byte 0, and
+// a container format is only recognised by its header there.
+TEST_F(SeekTest, RestartAfterAnUnansweredSeekPlaysFromTheHeader) {
+    const std::string wav = readFile(fixturePath("pcm16.wav"));
+    server->serve("/song.wav", [wav](const testsupport::RecordedRequest& request) {
+        Response response = Response::bytes(wav);
+        if (request.hasHeader("Range")) response.stallBeforeHeaders(testsupport::Seconds(30));
+        return response;
+    });
+    useCapture(4);
+    auto streamer = makeStreamer("/song.wav");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    streamer->seekToTime(1.0);
+    ASSERT_TRUE(server->waitForRequests(2));
+    streamer->stop();
+    ASSERT_EQ(streamer->errorCode(), AS_NO_ERROR);
+
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(alerts->count(), 0u);
+}
