@@ -10,6 +10,7 @@
 #include "platform/LocalizedString.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
+#include "platform/audio/AudioSession.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/StreamerAssert.h"
 
@@ -89,6 +90,8 @@ AudioStreamer::~AudioStreamer() {
     // The streaming thread holds a reference while it runs, so by now it has set the idle
     // state and stop returns at once; it stays here for a streamer that was never started.
     stop();
+    // The session would otherwise keep calling a destroyed streamer.
+    audio::AudioSessionRemoveInterruptionListener(MyAudioSessionInterruptionListener, this);
 }
 
 int AudioStreamer::liveStreamingThreads() {

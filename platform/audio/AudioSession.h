@@ -21,6 +21,10 @@ OSStatus AudioSessionInitialize(void* runLoop, void* runLoopMode,
 OSStatus AudioSessionSetProperty(AudioSessionPropertyID propertyID, uint32_t dataSize,
                                  const void* data);
 OSStatus AudioSessionSetActive(bool active);
+// Forgets the listener if it is still the one registered for this client, and returns once
+// no call to it is in progress: after this the client may be destroyed.
+void AudioSessionRemoveInterruptionListener(AudioSessionInterruptionListener listener,
+                                            void* clientData);
 
 // Calls the most recently registered listener with the state (tests).
 void AudioSessionSimulateInterruption(uint32_t interruptionState);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "platform/audio/AudioSession.h"
 #include "tests/streaming/StreamerTestSupport.h"
 
 using namespace streamertest;
@@ -223,6 +224,26 @@ TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {
     ASSERT_TRUE(waitForIdle(*streamer, 60));
     const Pcm capture = captured(*sink);
     EXPECT_TRUE(sameAudio(capture, referenceDecode(file, capture.sampleRate, capture.channels)));
+}
+
+// An audio interruption pauses a playing streamer and its end resumes it. Once the streamer
+// is gone an interruption reaches nobody (AddressSanitizer would report a call into it).
+TEST_F(PlaybackTest, InterruptionPausesAndItsEndResumes) {
+    server->serve("/song.mp3", Response::file(fixturePath("cbr128.mp3")));
+    useCapture(4);
+    auto streamer = AudioStreamer::create(server->url("/song.mp3"));
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    audio::AudioSessionSimulateInterruption(audio::kAudioSessionBeginInterruption);
+    EXPECT_EQ(streamer->state(), AS_STATE_PAUSED);
+    audio::AudioSessionSimulateInterruption(audio::kAudioSessionEndInterruption);
+    EXPECT_EQ(streamer->state(), AS_STATE_PLAYING);
+
+    streamer->stop();
+    ASSERT_TRUE(streamer->isIdle());
+    streamer.reset();
+    audio::AudioSessionSimulateInterruption(audio::kAudioSessionBeginInterruption);
+    audio::AudioSessionSimulateInterruption(audio::kAudioSessionEndInterruption);
 }
 
 // After a normal stop the streamer starts again and plays from byte 0, reading the length anew.
