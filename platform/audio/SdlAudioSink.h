@@ -3,18 +3,31 @@
 // Frames are queued to the device with SDL_QueueAudio; what the device has taken from that
 // queue counts as consumed. SDL's own thread never calls into our code.
 //
-// When no device can be opened, open() fails and the output queue falls back to the silent
-// sink, so a machine without a sound card still plays.
+// SDL is loaded with dlopen when the first sink opens, not linked: linking it would load its
+// video, windowing and sound-server libraries into every process at start-up, including those
+// that never open a device. The library stays loaded until the process ends.
+//
+// When the library cannot be loaded or no device can be opened, open() fails and the output
+// queue falls back to the silent sink, so a machine without a sound card (or SDL) still plays.
 
 #include <string>
+#include <utility>
 
 #include "platform/audio/AudioSink.h"
 
 namespace audio {
 
+// The SDL functions the sink calls, resolved from one loaded copy of the library.
+struct SdlApi;
+
 class SdlAudioSink : public AudioSink {
 public:
-    SdlAudioSink() = default;
+    // The system's SDL2, by its ABI name.
+    static constexpr const char* kLibraryName = "libSDL2-2.0.so.0";
+
+    SdlAudioSink() : SdlAudioSink(kLibraryName) {}
+    // A sink over the SDL library of this file name (tests use one that does not exist).
+    explicit SdlAudioSink(std::string libraryName) : libraryName_(std::move(libraryName)) {}
     ~SdlAudioSink() override;
     SdlAudioSink(const SdlAudioSink&) = delete;
     SdlAudioSink& operator=(const SdlAudioSink&) = delete;
@@ -37,6 +50,9 @@ private:
     uint64_t framesQueuedAtDevice() const;
     void takeError();
 
+    std::string libraryName_;
+    // Set by a successful load in open(); the library outlives every sink.
+    const SdlApi* sdl_ = nullptr;
     // Owns the subsystem reference and the device; closed in this order on destruction.
     bool subsystem_ = false;
     uint32_t device_ = 0;

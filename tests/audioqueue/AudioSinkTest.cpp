@@ -1,5 +1,6 @@
 // The sinks: paced consumption keeps real time without bursts, the SDL device sink plays
-// through a real SDL driver, and a queue whose device cannot open plays silently in real time.
+// through a real SDL driver, and a queue whose device (or SDL itself) cannot open plays
+// silently in real time.
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,26 @@ TEST(SdlAudioSink, QueueFallsBackToSilenceWhenNoDeviceOpens) {
     EXPECT_TRUE(client.waitForBuffersUsed(0));
     EXPECT_EQ(log.count(), 1u);
     EXPECT_TRUE(log.contains("playing silently"));
+}
+
+// Without the SDL library the sink reports which library it could not load, and a queue on
+// it plays silently in real time with one log line naming it.
+TEST(SdlAudioSink, QueueFallsBackToSilenceWithoutTheLibrary) {
+    const std::string missing = "libno-such-sdl.so.0";
+    SdlAudioSink alone(missing);
+    EXPECT_FALSE(alone.open({44100, 2}).has_value());
+    EXPECT_NE(alone.lastError().find(missing), std::string::npos) << alone.lastError();
+    EXPECT_EQ(alone.framesConsumed(), 0u);
+
+    ScopedAudioSinkFactory device([&] { return std::make_shared<SdlAudioSink>(missing); });
+    platform::LogCapture log;
+    QueueTestClient client(pcmFormat(44100, 2, 2, kAudioFormatFlagIsSignedInteger), 4096);
+    for (int i = 0; i < 4; ++i) client.enqueue(pcm16Stereo(1024));
+    AudioQueueStart(client.queue(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return client.sampleTime() > 441; }));
+    EXPECT_TRUE(client.waitForBuffersUsed(0));
+    EXPECT_EQ(log.count(), 1u);
+    EXPECT_TRUE(log.contains(missing));
 }
 
 }  // namespace
