@@ -480,21 +480,30 @@ void OutputQueue::waitForWork(std::unique_lock<std::mutex>& lock) {
         const auto bounded = std::max<std::chrono::nanoseconds>(*due, kMinimumWait);
         wait = wait ? std::min(*wait, bounded) : bounded;
     };
+    bool belowRefillLevel = true;
     if (sink_ && running_ && !paused_) {
         const uint64_t written = sink_->framesWritten();
+        // Refill once half the sink's buffer has played, so each wake-up writes a good amount.
+        const uint64_t half = sink_->capacityFrames() / 2;
+        const uint64_t refillFrame = written > half ? written - half : 0;
+        belowRefillLevel = sinkHeld() <= half;
+        // Played buffers go back together with the next refill: one wake-up for both, and
+        // for several buffers, while the sink still holds half its audio for the time the
+        // client takes to queue more. A buffer that ends after that point goes back when it
+        // ends (a ring holding less audio than half the sink gets each buffer back at once).
         if (!entries_.empty() && entries_.front().stage == Stage::Written) {
-            dueAt(entries_.front().endMark);
+            dueAt(std::max(entries_.front().endMark, refillFrame));
         }
         const bool moreToWrite =
             !pending_.empty() || std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) {
                 return e.stage == Stage::Waiting;
             });
-        // Refill once half the sink's buffer has played, so each wake-up writes a good amount.
-        const uint64_t half = sink_->capacityFrames() / 2;
-        if (moreToWrite) dueAt(written > half ? written - half : 0);
+        if (moreToWrite) dueAt(refillFrame);
         if (stopRequested_) dueAt(written);
     }
-    sleepingForEntries_ = pending_.empty() && (!sink_ || sinkHeld() < sink_->capacityFrames());
+    // A new entry wakes the thread only when it would be decoded at once: when nothing else is
+    // due, or when the sink is below its refill level. Otherwise the refill wake-up takes it.
+    sleepingForEntries_ = pending_.empty() && (!wait || belowRefillLevel);
     if (wait) {
         wake_.wait_for(lock, *wait);
     } else {
