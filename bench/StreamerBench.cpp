@@ -12,6 +12,7 @@
 //   stop          latency of stop (ostra-play)
 //   peak RSS      of each process
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -45,7 +46,28 @@ struct RunResult {
     double cpuSeconds = 0;
     long peakRssKb = 0;
     std::string output;
+    // CPU time of the process's threads at `sampledAtSeconds` (when asked for): what comes
+    // after it is playing alone, without the start-up.
+    std::optional<double> cpuAtSample;
+    double sampledAtSeconds = 0;
 };
+
+// CPU time so far of every thread of a running process, from the scheduler's nanosecond
+// counters (rusage only has it once the process has ended).
+std::optional<double> threadCpuSeconds(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (!dir) return std::nullopt;
+    double total = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+        double runNanoseconds = 0;
+        if (stat >> runNanoseconds) total += runNanoseconds / 1e9;
+    }
+    ::closedir(dir);
+    return total;
+}
 
 bool installed(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -54,7 +76,8 @@ bool installed(const std::string& tool) {
 // Runs argv with stdout captured (and, when `paceBytesPerSecond` > 0, read no faster than that,
 // as an audio device would); stderr is discarded.
 RunResult run(const std::vector<std::string>& argv, double paceBytesPerSecond = 0,
-              double paceForSeconds = 0, const std::vector<std::string>& extraEnv = {}) {
+              double paceForSeconds = 0, const std::vector<std::string>& extraEnv = {},
+              double sampleCpuAtSeconds = 0) {
     RunResult result;
     int out[2];
     if (::pipe(out) != 0) return result;
@@ -84,6 +107,15 @@ RunResult run(const std::vector<std::string>& argv, double paceBytesPerSecond = 
         return result;
     }
 
+    std::thread sampler;
+    if (sampleCpuAtSeconds > 0) {
+        sampler = std::thread([&result, pid, started, sampleCpuAtSeconds] {
+            std::this_thread::sleep_until(started + std::chrono::duration<double>(sampleCpuAtSeconds));
+            result.cpuAtSample = threadCpuSeconds(pid);
+            result.sampledAtSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+        });
+    }
+
     char buffer[65536];
     double readBytes = 0;
     for (;;) {
@@ -106,6 +138,8 @@ RunResult run(const std::vector<std::string>& argv, double paceBytesPerSecond = 
     ::close(out[0]);
     if (paceBytesPerSecond > 0) ::kill(pid, SIGTERM);
 
+    // Joined before the wait, while the process (and its /proc entry) still exists.
+    if (sampler.joinable()) sampler.join();
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
@@ -193,26 +227,35 @@ int main(int argc, char** argv) {
 
     // ---- Real time: CPU use while playing to a silent output. ----
     std::printf("\nReal-time playing for %.0f s (CPU as %% of one core; peak RSS)\n", realTimeSeconds);
+    // The whole process, start-up included; then from the fifth second on, playing alone.
     auto realTime = [&](const char* who, const RunResult& r) {
         if (!r.ran) return row("real-time CPU", who, "did not run");
+        std::string steady = "";
+        if (r.cpuAtSample && r.wallSeconds > r.sampledAtSeconds + 1) {
+            steady = format(";  after start-up %.3f %%",
+                            100.0 * (r.cpuSeconds - *r.cpuAtSample) / (r.wallSeconds - r.sampledAtSeconds));
+        }
         row("real-time CPU", who,
             format("%.3f %%", 100.0 * r.cpuSeconds / r.wallSeconds) +
                 format("  (%.3f s CPU", r.cpuSeconds) + format(" in %.1f s", r.wallSeconds) +
-                format(", %.0f MB RSS)", r.peakRssKb / 1024.0));
+                format(", %.0f MB RSS)", r.peakRssKb / 1024.0) + steady);
     };
+    const double sampleAt = realTimeSeconds > 10 ? 5.0 : 0.0;
     const std::string limit = format("%.0f", realTimeSeconds);
-    realTime("ostra-play --silent", run({play, "--silent", "--quiet", "--stop-after", limit, url}));
+    realTime("ostra-play --silent",
+             run({play, "--silent", "--quiet", "--stop-after", limit, url}, 0, 0, {}, sampleAt));
     if (haveFfmpeg) {
-        realTime("ffmpeg -re -f null", run({"ffmpeg", "-nostdin", "-re", "-i", url, "-t", limit, "-f", "null", "-"}));
+        realTime("ffmpeg -re -f null", run({"ffmpeg", "-nostdin", "-re", "-i", url, "-t", limit, "-f", "null", "-"},
+                                           0, 0, {}, sampleAt));
     }
     if (haveFfplay) {
         realTime("ffplay (SDL dummy audio)",
                  run({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", "-t", limit, url}, 0, 0,
-                     {"SDL_AUDIODRIVER=dummy"}));
+                     {"SDL_AUDIODRIVER=dummy"}, sampleAt));
     }
     if (haveMpg123) {
         realTime("mpg123 -s | real-time reader",
-                 run({"mpg123", "-q", "-s", mpg123Url}, 44100.0 * 4, realTimeSeconds));
+                 run({"mpg123", "-q", "-s", mpg123Url}, 44100.0 * 4, realTimeSeconds, {}, sampleAt));
     }
 
     // ---- Start-up: process start to the first decoded sample. ----

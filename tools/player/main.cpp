@@ -229,12 +229,15 @@ int main(int argc, char** argv) {
             if (state == AS_STATE_IDLE && started) mainQueue->quit();
         });
 
-    auto report = mainQueue->scheduleTimer(1.0, true, [&](platform::Timer&) {
-        if (options.quiet) return;
-        std::printf("%8.3f s  progress %.2f s  duration %.2f s  bit rate %.0f bit/s\n",
-                    secondsSinceStart(), streamer->progress(), streamer->duration(),
-                    streamer->calculatedBitRate());
-    });
+    // No timer at all when quiet: a wake-up a second would show in the real-time CPU figure.
+    std::shared_ptr<platform::Timer> report;
+    if (!options.quiet) {
+        report = mainQueue->scheduleTimer(1.0, true, [&](platform::Timer&) {
+            std::printf("%8.3f s  progress %.2f s  duration %.2f s  bit rate %.0f bit/s\n",
+                        secondsSinceStart(), streamer->progress(), streamer->duration(),
+                        streamer->calculatedBitRate());
+        });
+    }
     std::shared_ptr<platform::Timer> stopTimer;
 
     // stop waits for the streaming thread; its duration is the stop latency.
@@ -294,7 +297,7 @@ int main(int argc, char** argv) {
     ::kill(::getpid(), SIGUSR1);
     signalThread.join();
     keyThread.join();
-    report->invalidate();
+    if (report) report->invalidate();
     if (stopTimer) stopTimer->invalidate();
     platform::NotificationCenter::defaultCenter().removeObserver(token);
     AudioStreamer::waitForStreamingThreads(10);
