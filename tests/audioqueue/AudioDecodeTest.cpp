@@ -7,6 +7,7 @@
 
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
+#include "platform/audio/FFmpegHandles.h"
 
 namespace queuetest {
 namespace {
@@ -49,6 +50,36 @@ std::vector<uint8_t> encodePcm(const PcmCase& c, size_t frames) {
         for (uint32_t i = 0; i < c.bytes; ++i) out.push_back(raw[big ? c.bytes - 1 - i : i]);
     }
     return out;
+}
+
+// Whether libavcodec is linked whole or with only our decoders, each codec id finds the
+// decoder the ffmpeg command line uses, readable through the public AVCodec fields, found again
+// by name and by iteration; MP3 and AAC streams without packet boundaries get a parser.
+TEST(DecoderLookup, FindsTheDecodersAndParsersTheEngineUses) {
+    const std::pair<AVCodecID, const char*> expected[] = {
+        {AV_CODEC_ID_MP3, "mp3float"},         {AV_CODEC_ID_AAC, "aac"},
+        {AV_CODEC_ID_ALAC, "alac"},            {AV_CODEC_ID_PCM_U8, "pcm_u8"},
+        {AV_CODEC_ID_PCM_S16BE, "pcm_s16be"},  {AV_CODEC_ID_PCM_U24LE, "pcm_u24le"},
+        {AV_CODEC_ID_PCM_S32LE, "pcm_s32le"},  {AV_CODEC_ID_PCM_F64BE, "pcm_f64be"}};
+    for (const auto& [id, name] : expected) {
+        SCOPED_TRACE(name);
+        const AVCodec* codec = avcodec_find_decoder(id);
+        ASSERT_NE(codec, nullptr);
+        EXPECT_STREQ(codec->name, name);
+        EXPECT_EQ(codec->id, id);
+        EXPECT_EQ(codec->type, AVMEDIA_TYPE_AUDIO);
+        EXPECT_TRUE(av_codec_is_decoder(codec));
+        EXPECT_EQ(avcodec_find_decoder_by_name(name), codec);
+        bool iterated = false;
+        void* position = nullptr;
+        while (const AVCodec* c = av_codec_iterate(&position)) iterated = iterated || c == codec;
+        EXPECT_TRUE(iterated);
+    }
+    for (AVCodecID id : {AV_CODEC_ID_MP3, AV_CODEC_ID_AAC}) {
+        ffmpeg::ParserPtr parser(av_parser_init(id));
+        EXPECT_NE(parser, nullptr) << avcodec_get_name(id);
+    }
+    EXPECT_EQ(avcodec_find_decoder_by_name("no-such-decoder"), nullptr);
 }
 
 class PcmVariants : public ::testing::TestWithParam<PcmCase> {};
