@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
@@ -111,6 +113,26 @@ TEST(SdlAudioSink, PlaysAndDiscardsThroughSdl) {
     sink.setPlaying(false);
     sink.discard();
     EXPECT_EQ(sink.framesConsumed(), sink.framesWritten());
+}
+
+bool sdlIsMapped() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find("libSDL2") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Nothing links SDL: a process maps it only once a device sink opens. (Like the log-line
+// counts below, this needs a process of its own, as ctest runs each test.)
+TEST(SdlAudioSink, LoadsSdlOnlyWhenADeviceOpens) {
+    ASSERT_FALSE(sdlIsMapped());
+    EnvironmentVariable driver("SDL_AUDIODRIVER", "dummy");
+    SdlAudioSink sink;
+    EXPECT_FALSE(sdlIsMapped()) << "a sink loads SDL when it opens, not before";
+    if (!sink.open({44100, 2})) GTEST_SKIP() << sink.lastError();
+    EXPECT_TRUE(sdlIsMapped());
 }
 
 // When no device opens, the queue plays on a silent sink in real time, with one log line.
