@@ -9,6 +9,7 @@
 #include "platform/LocalizedString.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
+#include "platform/URLLoader.h"
 #include "platform/audio/AudioSession.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/AudioStreamer.h"
@@ -86,6 +87,10 @@ void AudioStreamer::start() {
     STREAMER_ASSERT(platform::MainQueue::main().isMainThread(),
                     "Playback can only be started from the main thread.");
     notificationCenter = &platform::NotificationCenter::defaultCenter();
+    // The network library initialises itself (and the TLS library under it) once per process.
+    // Done here, on the main thread, so that no streaming thread does it: state the TLS library
+    // ties to the initialising thread would otherwise go with a thread that ends at any time.
+    platform::initNetworking();
     setState(AS_STATE_STARTING_THREAD);
 
     // The thread owns a reference for as long as it runs, and counts itself out only after
