@@ -7,8 +7,12 @@
 
 #include "app/Application.h"
 #include "app/HeadlessDemo.h"
+#include "platform/URLLoader.h"
 
 int main(int argc, char** argv) {
+    // Before any thread starts: the feed refresh and the streamers load over the network from
+    // threads of their own.
+    platform::initNetworking();
     std::string error;
     const auto demo = parseHeadlessDemoOptions(argc, argv, &error);
     if (!demo) {
