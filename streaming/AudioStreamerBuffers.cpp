@@ -116,7 +116,7 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
     const auto* input = static_cast<const uint8_t*>(inInputData);
     {
         std::lock_guard lock(streamerLock);
-        if (shouldDropPackets()) return;
+        if (isFinishing()) return;
         if (bitRate_.load() == 0) bitRate_.store(UINT32_MAX);
         discontinuous = false;
         // A failure here makes isFinishing true, which every step below checks.
@@ -136,7 +136,9 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
             uint32_t spaceLeft = 0;
             {
                 std::lock_guard lock(streamerLock);
-                if (shouldDropPackets()) return;
+                if (isFinishing()) return;
+                // Counted above, so that a seek waiting for the bit-rate estimate gets it.
+                if (seekInterruptsBuffering.load()) continue;
                 if (packetSize > packetBufferSize) failWithErrorCode(AS_AUDIO_BUFFER_TOO_SMALL);
                 spaceLeft = packetBufferSize - bytesFilled;
             }
@@ -146,7 +148,8 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
 
             {
                 std::lock_guard lock(streamerLock);
-                if (shouldDropPackets()) return;
+                if (isFinishing()) return;
+                if (seekInterruptsBuffering.load()) continue;
                 if (uint64_t(bytesFilled) + packetSize > packetBufferSize) return;
                 // A description pointing outside what the parser handed over is skipped.
                 if (packetOffset < 0 || uint64_t(packetOffset) + packetSize > inNumberBytes) continue;

@@ -83,16 +83,17 @@ void AudioStreamer::seekToTime(double newSeekTime) {
 }
 
 bool AudioStreamer::seekCanBeCarriedOut() const {
-    // Once true in a run this stays true: the length and the bit rate are never taken back,
-    // and the packet count only grows.
-    return calculatedBitRate() != 0.0 && fileLength.load() > 0 && !bitRateEstimateIsPending();
+    // Once true in a run this stays true: the length and the bit rate are never taken back.
+    // While the estimate is pending the loop holds the seek back, but the packets that arrive
+    // meanwhile are still counted, so it is carried out within a few packets.
+    return calculatedBitRate() != 0.0 && fileLength.load() > 0;
 }
 
 bool AudioStreamer::bitRateEstimateIsPending() const {
     // The first packets set the all-ones placeholder, and the estimate replaces it only after
     // more than 50 described packets. A seek computed from the placeholder would take the
     // resource for a fraction of a second long and jump to its end, so it waits for the
-    // estimate, which the next few buffers bring. Packets without descriptions are never
+    // estimate, which the next few packets bring. Packets without descriptions are never
     // counted: for them the placeholder stands and nothing waits.
     const uint64_t count = processedPacketsCount.load();
     return bitRate_.load() == UINT32_MAX && packetDuration.load() != 0 && count > 0 &&
