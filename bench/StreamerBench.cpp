@@ -183,30 +183,8 @@ int main(int argc, char** argv) {
     server.serve("/long.mp3", testsupport::Response::file(file));
     const std::string url = server.url("/long.mp3");
     const std::string play = OSTRA_PLAY;
-    // mpg123's HTTP/1.0 request does not get an answer from the test server, so mpg123 reads the
-    // same file from Python's plain file server on loopback (it never seeks, so no Range).
-    std::string mpg123Url;
-    pid_t fileServer = 0;
-    if (installed("mpg123") && installed("python3")) {
-        const std::string port = std::to_string(20000 + ::getpid() % 20000);
-        const std::string directory = std::string(OSTRA_FIXTURES_DIR);
-        const char* args[] = {"python3", "-m", "http.server", port.c_str(), "--bind", "127.0.0.1",
-                              "--directory", directory.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&fileServer, "python3", &actions, nullptr, const_cast<char**>(args), environ) == 0) {
-            mpg123Url = "http://127.0.0.1:" + port + "/long-10min-128k.mp3";
-            // Wait until it answers.
-            for (int i = 0; i < 50; ++i) {
-                if (std::system(("python3 -c \"import urllib.request as u; u.urlopen('" + mpg123Url +
-                                 "').read(1)\" 2>/dev/null").c_str()) == 0) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
+    // Every player reads the same URL; mpg123 speaks HTTP/1.0 and reads to the connection's end.
+    const std::string mpg123Url = installed("mpg123") ? url : std::string();
     const bool haveFfmpeg = installed("ffmpeg"), haveMpg123 = !mpg123Url.empty(),
                haveFfplay = installed("ffplay"), haveMpv = installed("mpv");
     std::printf("URL %s (10 min, 128 kbit/s MP3), real-time runs of %.0f s\n\n", url.c_str(),
@@ -223,7 +201,7 @@ int main(int argc, char** argv) {
     };
     throughput("ostra-play --speed 0", {play, "--speed", "0", "--quiet", url});
     if (haveFfmpeg) throughput("ffmpeg -i URL -f null -", {"ffmpeg", "-nostdin", "-i", url, "-f", "null", "-"});
-    if (haveMpg123) throughput("mpg123 -t URL (python server)", {"mpg123", "-q", "-t", mpg123Url});
+    if (haveMpg123) throughput("mpg123 -t URL", {"mpg123", "-q", "-t", mpg123Url});
 
     // ---- Real time: CPU use while playing to a silent output. ----
     std::printf("\nReal-time playing for %.0f s (CPU as %% of one core; peak RSS)\n", realTimeSeconds);
@@ -269,7 +247,7 @@ int main(int argc, char** argv) {
     };
     firstSample("ostra-play --first-sample", {play, "--speed", "0", "--first-sample", url});
     if (haveFfmpeg) firstSample("ffmpeg -frames:a 1 -f null", {"ffmpeg", "-nostdin", "-i", url, "-frames:a", "1", "-f", "null", "-"});
-    if (haveMpg123) firstSample("mpg123 -n 1 (python server)", {"mpg123", "-q", "-n", "1", "-t", mpg123Url});
+    if (haveMpg123) firstSample("mpg123 -n 1", {"mpg123", "-q", "-n", "1", "-t", mpg123Url});
     if (haveFfplay) {
         firstSample("ffplay -t 0.001 (SDL dummy)",
                     {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", "-t", "0.001", url},
@@ -295,9 +273,5 @@ int main(int argc, char** argv) {
     row("start to PLAYING", "ostra-play", summary(starts));
     row("seek to PLAYING", "ostra-play (at 1 s, to 300 s)", summary(seeks));
     row("stop", "ostra-play", summary(stops));
-    if (fileServer > 0) {
-        ::kill(fileServer, SIGTERM);
-        ::waitpid(fileServer, nullptr, 0);
-    }
     return 0;
 }

@@ -416,7 +416,10 @@ void TestHttpServer::serveConnection(Connection& connection) {
                 changed_.notify_all();
             }
             keepAlive = answer(connection, transport, request);
-            if (lowercase(request.header("Connection")) == "close") keepAlive = false;
+            const std::string connectionHeader = lowercase(request.header("Connection"));
+            if (connectionHeader == "close") keepAlive = false;
+            // An HTTP/1.0 client reads to the end of the connection unless it asked to keep it.
+            if (request.version == "HTTP/1.0" && connectionHeader != "keep-alive") keepAlive = false;
         }
         std::lock_guard lock(mutex_);
         abortive = connection.fd < 0;  // answer() already reset it
