@@ -19,7 +19,7 @@ bool is(const uint8_t* p, const char* code) { return std::memcmp(p, code, 4) == 
 }  // namespace
 
 AiffParser::AiffParser(ParserOutput& output, std::optional<uint64_t> start)
-    : output_(output), position_(start) {}
+    : ContainerParser(output, start) {}
 
 double AiffParser::extendedToDouble(const uint8_t* p) {
     const bool negative = p[0] & 0x80;
@@ -29,12 +29,6 @@ double AiffParser::extendedToDouble(const uint8_t* p) {
     if (mantissa == 0) return 0.0;
     const double value = std::ldexp(double(mantissa), exponent - 16383 - 63);
     return negative ? -value : value;
-}
-
-ParseStep AiffParser::parse(const uint8_t* data, size_t size) {
-    const ParseStep step = run(data, size);
-    if (position_ && step.status == noErr) *position_ += step.consumed;
-    return step;
 }
 
 ParseStep AiffParser::run(const uint8_t* data, size_t size) {

@@ -6,16 +6,15 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/audio/FormatParser.h"
+#include "platform/audio/ContainerParser.h"
 #include "platform/audio/PcmPacketizer.h"
 
 namespace audio::parsing {
 
-class AiffParser final : public FormatParser {
+class AiffParser final : public ContainerParser {
 public:
     AiffParser(ParserOutput& output, std::optional<uint64_t> start);
 
-    ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
@@ -25,12 +24,10 @@ public:
 private:
     enum class State { FormHeader, ChunkHeader, CommonChunk, SoundHeader, Skip, Data, Lost };
 
-    ParseStep run(const uint8_t* data, size_t size);
+    ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus readCommon(const uint8_t* p, uint32_t size);
 
-    ParserOutput& output_;
     State state_ = State::FormHeader;
-    std::optional<uint64_t> position_;
     bool isAifc_ = false;
     uint32_t chunkBytes_ = 0;
     uint32_t soundChunkSize_ = 0;

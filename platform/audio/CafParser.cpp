@@ -38,13 +38,7 @@ bool readVarint(const uint8_t*& p, const uint8_t* end, uint32_t& value) {
 }  // namespace
 
 CafParser::CafParser(ParserOutput& output, std::optional<uint64_t> start)
-    : output_(output), position_(start) {}
-
-ParseStep CafParser::parse(const uint8_t* data, size_t size) {
-    const ParseStep step = run(data, size);
-    if (position_ && step.status == noErr) *position_ += step.consumed;
-    return step;
-}
+    : ContainerParser(output, start) {}
 
 ParseStep CafParser::run(const uint8_t* data, size_t size) {
     size_t at = 0;

@@ -9,17 +9,16 @@
 #include <optional>
 #include <vector>
 
-#include "platform/audio/FormatParser.h"
+#include "platform/audio/ContainerParser.h"
 #include "platform/audio/PacketTable.h"
 #include "platform/audio/PcmPacketizer.h"
 
 namespace audio::parsing {
 
-class CafParser final : public FormatParser {
+class CafParser final : public ContainerParser {
 public:
     CafParser(ParserOutput& output, std::optional<uint64_t> start);
 
-    ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
@@ -27,14 +26,12 @@ private:
     enum class State { FileHeader, ChunkHeader, SmallChunk, PacketTableChunk, DataHeader, Skip,
                        Pcm, Packets, Lost };
 
-    ParseStep run(const uint8_t* data, size_t size);
+    ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus readDescription(const uint8_t* p);
     OSStatus readPacketTable();
     OSStatus startData(uint64_t dataStart);
 
-    ParserOutput& output_;
     State state_ = State::FileHeader;
-    std::optional<uint64_t> position_;
     uint32_t chunkType_ = 0;
     int64_t chunkSize_ = 0;       // -1 for a data chunk that runs to the end
     uint64_t skipRemaining_ = 0;

@@ -6,13 +6,7 @@
 namespace audio::parsing {
 
 Mp4Parser::Mp4Parser(ParserOutput& output, std::optional<uint64_t> start)
-    : output_(output), position_(start) {}
-
-ParseStep Mp4Parser::parse(const uint8_t* data, size_t size) {
-    const ParseStep step = run(data, size);
-    if (position_ && step.status == noErr) *position_ += step.consumed;
-    return step;
-}
+    : ContainerParser(output, start) {}
 
 ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
     size_t at = 0;

@@ -9,28 +9,25 @@
 #include <optional>
 #include <vector>
 
-#include "platform/audio/FormatParser.h"
+#include "platform/audio/ContainerParser.h"
 #include "platform/audio/Mp4Index.h"
 
 namespace audio::parsing {
 
-class Mp4Parser final : public FormatParser {
+class Mp4Parser final : public ContainerParser {
 public:
     Mp4Parser(ParserOutput& output, std::optional<uint64_t> start);
 
-    ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
 private:
     enum class State { BoxHeader, Skip, Movie, Packets, Lost };
 
-    ParseStep run(const uint8_t* data, size_t size);
+    ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus finishMovie(uint64_t positionAfter);
 
-    ParserOutput& output_;
     State state_ = State::BoxHeader;
-    std::optional<uint64_t> position_;
     uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
     uint64_t movieBytes_ = 0;
     std::vector<uint8_t> movie_;

@@ -21,13 +21,7 @@ constexpr uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
 }  // namespace
 
 WavParser::WavParser(ParserOutput& output, std::optional<uint64_t> start)
-    : output_(output), position_(start) {}
-
-ParseStep WavParser::parse(const uint8_t* data, size_t size) {
-    const ParseStep step = run(data, size);
-    if (position_ && step.status == noErr) *position_ += step.consumed;
-    return step;
-}
+    : ContainerParser(output, start) {}
 
 ParseStep WavParser::run(const uint8_t* data, size_t size) {
     size_t at = 0;

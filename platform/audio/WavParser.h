@@ -7,29 +7,26 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/audio/FormatParser.h"
+#include "platform/audio/ContainerParser.h"
 #include "platform/audio/PcmPacketizer.h"
 
 namespace audio::parsing {
 
-class WavParser final : public FormatParser {
+class WavParser final : public ContainerParser {
 public:
     WavParser(ParserOutput& output, std::optional<uint64_t> start);
 
-    ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
 private:
     enum class State { RiffHeader, ChunkHeader, FormatChunk, Skip, Data, Lost };
 
-    ParseStep run(const uint8_t* data, size_t size);
+    ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus readFormat(const uint8_t* p, uint32_t size);
     void startData(uint64_t dataStart, uint32_t declaredSize);
 
-    ParserOutput& output_;
     State state_ = State::RiffHeader;
-    std::optional<uint64_t> position_;  // file offset of data[0] in the current call
     bool riffSizeUnknown_ = false;
     uint32_t chunkBytes_ = 0;     // body of the chunk being read, pad byte included
     uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
