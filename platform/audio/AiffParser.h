@@ -31,7 +31,6 @@ private:
     bool isAifc_ = false;
     uint32_t chunkBytes_ = 0;
     uint32_t soundChunkSize_ = 0;
-    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
     uint64_t leadIn_ = 0;         // bytes between the SSND header and the first sample
     bool haveCommon_ = false;
     bool described_ = false;

@@ -34,7 +34,6 @@ private:
     State state_ = State::FileHeader;
     uint32_t chunkType_ = 0;
     int64_t chunkSize_ = 0;       // -1 for a data chunk that runs to the end
-    uint64_t skipRemaining_ = 0;
     std::vector<uint8_t> collected_;  // the packet table as it arrives
 
     bool haveDescription_ = false;

@@ -45,10 +45,7 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
                 break;
             }
             case State::Skip: {
-                const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
-                at += n;
-                if (skipRemaining_ != UINT64_MAX) skipRemaining_ -= n;
-                if (skipRemaining_ > 0) return needMore(at, 1);
+                if (!skipStreamed(at, avail)) return needMore(at, 1);
                 state_ = State::BoxHeader;
                 break;
             }

@@ -28,7 +28,6 @@ private:
     OSStatus finishMovie(uint64_t positionAfter);
 
     State state_ = State::BoxHeader;
-    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
     uint64_t movieBytes_ = 0;
     std::vector<uint8_t> movie_;
     std::optional<Mp4Track> track_;

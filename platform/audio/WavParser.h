@@ -29,7 +29,6 @@ private:
     State state_ = State::RiffHeader;
     bool riffSizeUnknown_ = false;
     uint32_t chunkBytes_ = 0;     // body of the chunk being read, pad byte included
-    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
     bool haveFormat_ = false;
     bool described_ = false;
     StreamDescription description_;
