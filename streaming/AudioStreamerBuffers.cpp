@@ -346,8 +346,13 @@ void AudioStreamer::handleBufferCompleteForQueue(audio::AudioQueueRef /*inAQ*/,
         return;
     }
 
-    std::lock_guard buffersLock(queueBuffersMutex);
-    inuse[bufIndex] = false;
-    buffersUsed.fetch_sub(1);
+    {
+        std::lock_guard buffersLock(queueBuffersMutex);
+        inuse[bufIndex] = false;
+        buffersUsed.fetch_sub(1);
+    }
+    // Signalled after the unlock: a streaming thread woken while this thread still held the
+    // mutex would only go back to sleep on it, two context switches per returned buffer.
+    // The condition lives as long as the streamer, which outlives every callback of its queues.
     queueBufferReadyCondition.notify_all();
 }
