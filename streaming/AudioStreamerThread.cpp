@@ -113,6 +113,8 @@ void AudioStreamer::start() {
             markAsBatchWork();
             self->startInternal();
             self.reset();
+            // Its descriptors closed before the thread counts itself out.
+            platform::http::RunLoop::releaseCurrent();
             streaming_detail::streamingThreadEnded();
         });
         internalThread = thread.get_id();

@@ -12,11 +12,16 @@ namespace platform::http {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+thread_local std::shared_ptr<RunLoop> tCurrentLoop;
+}  // namespace
+
 std::shared_ptr<RunLoop> RunLoop::current() {
-    thread_local std::shared_ptr<RunLoop> loop;
-    if (!loop) loop = std::make_shared<CurlRunLoop>();
-    return loop;
+    if (!tCurrentLoop) tCurrentLoop = std::make_shared<CurlRunLoop>();
+    return tCurrentLoop;
 }
+
+void RunLoop::releaseCurrent() { tCurrentLoop.reset(); }
 
 CurlRunLoop::CurlRunLoop() {
     initNetworking();

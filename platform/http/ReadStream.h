@@ -95,6 +95,10 @@ class RunLoop {
 public:
     // The calling thread's loop, created on first use.
     static std::shared_ptr<RunLoop> current();
+    // Lets go of the calling thread's loop now rather than when the thread's storage is torn
+    // down, which comes after everything the thread body does: a thread that announces its end
+    // must not own open descriptors any more. The loop closes once its last holder lets go.
+    static void releaseCurrent();
     virtual ~RunLoop() = default;
 
     // Handles at most one event and returns true, or returns true after `seconds` with none.
