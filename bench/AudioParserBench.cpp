@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/parser/AudioFileStream.h"
 
 using namespace audio;
 

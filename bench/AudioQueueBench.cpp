@@ -26,7 +26,7 @@
 #include "AudioMaterial.h"
 #include "ParsedStream.h"
 #include "QueueTestClient.h"
-#include "platform/audio/SilentAudioSink.h"
+#include "platform/audio/sink/SilentAudioSink.h"
 
 using namespace audio;
 using namespace queuetest;

@@ -6,12 +6,12 @@
 
 #include <cmath>
 
-#include "platform/audio/AacConfig.h"
-#include "platform/audio/AiffParser.h"
-#include "platform/audio/AlacConfig.h"
-#include "platform/audio/EsDescriptor.h"
-#include "platform/audio/Mp3FrameHeader.h"
-#include "platform/audio/Mp3VbrHeader.h"
+#include "platform/audio/parser/AacConfig.h"
+#include "platform/audio/parser/AiffParser.h"
+#include "platform/audio/parser/AlacConfig.h"
+#include "platform/audio/parser/EsDescriptor.h"
+#include "platform/audio/parser/Mp3FrameHeader.h"
+#include "platform/audio/parser/Mp3VbrHeader.h"
 
 using namespace audio;
 using namespace audio::parsing;

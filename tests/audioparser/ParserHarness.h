@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/parser/AudioFileStream.h"
 
 namespace parsertest {
 

@@ -7,7 +7,7 @@
 
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
-#include "platform/audio/FFmpegHandles.h"
+#include "platform/audio/queue/FFmpegHandles.h"
 
 namespace queuetest {
 namespace {

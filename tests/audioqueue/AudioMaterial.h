@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio/AudioQueue.h"
-#include "platform/audio/CaptureAudioSink.h"
+#include "platform/audio/queue/AudioQueue.h"
+#include "platform/audio/sink/CaptureAudioSink.h"
 
 namespace queuetest {
 

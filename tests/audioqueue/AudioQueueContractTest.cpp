@@ -9,7 +9,7 @@
 #include "QueueTestClient.h"
 #include "platform/Log.h"
 #include "platform/audio/AudioSession.h"
-#include "platform/audio/SilentAudioSink.h"
+#include "platform/audio/sink/SilentAudioSink.h"
 
 namespace queuetest {
 namespace {

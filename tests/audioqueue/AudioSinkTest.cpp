@@ -11,8 +11,9 @@
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
 #include "platform/Log.h"
-#include "platform/audio/PacedConsumption.h"
-#include "platform/audio/SdlAudioSink.h"
+#include "platform/audio/sink/FallbackAudioSink.h"
+#include "platform/audio/sink/PacedConsumption.h"
+#include "platform/audio/sink/SdlAudioSink.h"
 
 namespace queuetest {
 namespace {
@@ -151,7 +152,7 @@ void expectSilentFallback(const std::string& logText) {
 // When no device opens, the queue plays on a silent sink in real time, with one log line.
 TEST(SdlAudioSink, QueueFallsBackToSilenceWhenNoDeviceOpens) {
     EnvironmentVariable driver("SDL_AUDIODRIVER", "no-such-driver");
-    ScopedAudioSinkFactory device(nullptr);
+    ScopedAudioSinkFactory device(makeDeviceAudioSink);
     expectSilentFallback("playing silently");
 }
 
@@ -164,7 +165,8 @@ TEST(SdlAudioSink, QueueFallsBackToSilenceWithoutTheLibrary) {
     EXPECT_NE(alone.lastError().find(missing), std::string::npos) << alone.lastError();
     EXPECT_EQ(alone.framesConsumed(), 0u);
 
-    ScopedAudioSinkFactory device([&] { return std::make_shared<SdlAudioSink>(missing); });
+    ScopedAudioSinkFactory device(
+        [&] { return std::make_shared<FallbackAudioSink>(std::make_shared<SdlAudioSink>(missing)); });
     expectSilentFallback(missing);
 }
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/audio/MagicCookie.h"
+#include "platform/audio/queue/MagicCookie.h"
 
 namespace audio {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "AudioMaterial.h"
-#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/parser/AudioFileStream.h"
 
 namespace queuetest {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/AudioQueue.h"
+#include "platform/audio/queue/AudioQueue.h"
 
 namespace queuetest {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/audio/AudioFileStream.h"
+#include "platform/audio/parser/AudioFileStream.h"
 
 using namespace audio;
 

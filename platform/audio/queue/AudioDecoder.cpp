@@ -1,0 +1,235 @@
+#include "platform/audio/queue/AudioDecoder.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/Log.h"
+#include "platform/audio/queue/MagicCookie.h"
+
+namespace audio {
+
+namespace {
+
+bool isPcm(const AudioStreamBasicDescription& f) { return f.mFormatID == kAudioFormatLinearPCM; }
+
+int pcmBytesPerSample(const AudioStreamBasicDescription& f) {
+    if (f.mChannelsPerFrame == 0) return 0;
+    if (f.mBytesPerFrame != 0) return int(f.mBytesPerFrame / f.mChannelsPerFrame);
+    return int((f.mBitsPerChannel + 7) / 8);
+}
+
+AVCodecID pcmCodec(const AudioStreamBasicDescription& f) {
+    if (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) return AV_CODEC_ID_NONE;
+    const bool big = f.mFormatFlags & kAudioFormatFlagIsBigEndian;
+    const bool isSigned = f.mFormatFlags & kAudioFormatFlagIsSignedInteger;
+    if (f.mFormatFlags & kAudioFormatFlagIsFloat) {
+        switch (pcmBytesPerSample(f)) {
+            case 4: return big ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
+            case 8: return big ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE;
+            default: return AV_CODEC_ID_NONE;
+        }
+    }
+    switch (pcmBytesPerSample(f)) {
+        case 1: return isSigned ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
+        case 2:
+            if (isSigned) return big ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+            return big ? AV_CODEC_ID_PCM_U16BE : AV_CODEC_ID_PCM_U16LE;
+        case 3:
+            if (isSigned) return big ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+            return big ? AV_CODEC_ID_PCM_U24BE : AV_CODEC_ID_PCM_U24LE;
+        case 4:
+            if (isSigned) return big ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
+            return big ? AV_CODEC_ID_PCM_U32BE : AV_CODEC_ID_PCM_U32LE;
+        default: return AV_CODEC_ID_NONE;
+    }
+}
+
+AVCodecID codecFor(const AudioStreamBasicDescription& f) {
+    switch (f.mFormatID) {
+        case kAudioFormatLinearPCM: return pcmCodec(f);
+        case kAudioFormatMPEGLayer3: return AV_CODEC_ID_MP3;
+        case kAudioFormatMPEG4AAC:
+        case kAudioFormatMPEG4AAC_HE:
+        case kAudioFormatMPEG4AAC_HE_V2: return AV_CODEC_ID_AAC;
+        case kAudioFormatAppleLossless: return AV_CODEC_ID_ALAC;
+        default: return AV_CODEC_ID_NONE;
+    }
+}
+
+// libav* writes its diagnostics to stderr; a damaged network stream would flood it. Our own log
+// line reports what matters (a decoder that cannot be opened).
+void quietenFFmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+}  // namespace
+
+AudioDecoder::AudioDecoder(const AudioStreamBasicDescription& format)
+    : format_(format),
+      codecId_(codecFor(format)),
+      pcmFrameBytes_(isPcm(format) ? pcmBytesPerSample(format) * int(format.mChannelsPerFrame) : 0) {
+    quietenFFmpegLog();
+}
+
+bool AudioDecoder::isSupported(const AudioStreamBasicDescription& format) {
+    const AVCodecID id = codecFor(format);
+    if (id == AV_CODEC_ID_NONE || !avcodec_find_decoder(id)) return false;
+    if (isPcm(format)) return format.mSampleRate > 0 && format.mChannelsPerFrame > 0;
+    return true;
+}
+
+void AudioDecoder::setMagicCookie(std::vector<uint8_t> cookie) {
+    cookie_ = std::move(cookie);
+    needsOpen_ = true;
+    openFailed_ = false;
+}
+
+bool AudioDecoder::ensureOpen() {
+    if (!needsOpen_) return !openFailed_;
+    needsOpen_ = false;
+    context_.reset();
+    parser_.reset();
+    pcmCarry_.clear();
+
+    const AVCodec* codec = avcodec_find_decoder(codecId_);
+    ffmpeg::CodecContextPtr context(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!context) {
+        openFailed_ = true;
+        return false;
+    }
+    context->sample_rate = int(format_.mSampleRate);
+    av_channel_layout_default(&context->ch_layout, int(format_.mChannelsPerFrame));
+    if (pcmFrameBytes_ > 0) {
+        context->block_align = pcmFrameBytes_;
+        context->bits_per_coded_sample = pcmBytesPerSample(format_) * 8;
+    }
+
+    std::vector<uint8_t> config;
+    if (codecId_ == AV_CODEC_ID_AAC) {
+        config = aacConfigFromCookie(cookie_);
+        if (config.empty()) config = aacConfigFromFormat(format_);
+    } else if (codecId_ == AV_CODEC_ID_ALAC) {
+        config = alacConfigFromCookie(cookie_);
+    }
+    if (!config.empty()) {
+        // Decoders read extradata with padding past the end, zeroed.
+        context->extradata =
+            static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!context->extradata) {
+            openFailed_ = true;
+            return false;
+        }
+        std::memcpy(context->extradata, config.data(), config.size());
+        context->extradata_size = int(config.size());
+    }
+
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
+        platform::logf("Audio queue: cannot open the %s decoder for %s.", codec->name,
+                       fourCCText(format_.mFormatID).c_str());
+        openFailed_ = true;
+        return false;
+    }
+    context_ = std::move(context);
+    openFailed_ = false;
+    return true;
+}
+
+bool AudioDecoder::decode(std::span<const uint8_t> data,
+                          std::span<const AudioStreamPacketDescription> descs,
+                          const FrameHandler& onFrame) {
+    if (!ensureOpen()) return false;
+    if (pcmFrameBytes_ > 0) {
+        if (descs.empty()) {
+            decodePcm(data, onFrame);
+        } else {
+            for (const auto& d : descs) decodePcm(data.subspan(size_t(d.mStartOffset), d.mDataByteSize), onFrame);
+        }
+        return true;
+    }
+    if (descs.empty()) {
+        decodeUnframed(data, onFrame);
+        return true;
+    }
+    for (const auto& d : descs) {
+        sendPacket(data.data() + d.mStartOffset, d.mDataByteSize, onFrame);
+    }
+    return true;
+}
+
+void AudioDecoder::decodePcm(std::span<const uint8_t> bytes, const FrameHandler& onFrame) {
+    const size_t frameBytes = size_t(pcmFrameBytes_);
+    if (!pcmCarry_.empty()) {
+        // Complete the split frame first.
+        const size_t missing = frameBytes - pcmCarry_.size();
+        const size_t take = std::min(missing, bytes.size());
+        pcmCarry_.insert(pcmCarry_.end(), bytes.begin(), bytes.begin() + take);
+        bytes = bytes.subspan(take);
+        if (pcmCarry_.size() < frameBytes) return;
+        sendPacket(pcmCarry_.data(), pcmCarry_.size(), onFrame);
+        pcmCarry_.clear();
+    }
+    const size_t whole = bytes.size() - bytes.size() % frameBytes;
+    if (whole > 0) sendPacket(bytes.data(), whole, onFrame);
+    pcmCarry_.assign(bytes.begin() + whole, bytes.end());
+}
+
+void AudioDecoder::decodeUnframed(std::span<const uint8_t> bytes, const FrameHandler& onFrame) {
+    if (!parser_ && codecId_ != AV_CODEC_ID_ALAC) parser_.reset(av_parser_init(codecId_));
+    if (!parser_) {
+        sendPacket(bytes.data(), bytes.size(), onFrame);
+        return;
+    }
+    while (!bytes.empty()) {
+        uint8_t* packet = nullptr;
+        int packetSize = 0;
+        const int used = av_parser_parse2(parser_.get(), context_.get(), &packet, &packetSize,
+                                          bytes.data(), int(bytes.size()), AV_NOPTS_VALUE,
+                                          AV_NOPTS_VALUE, 0);
+        if (used < 0) break;
+        bytes = bytes.subspan(size_t(used));
+        if (packetSize > 0) sendPacket(packet, size_t(packetSize), onFrame);
+        if (used == 0 && packetSize == 0) break;
+    }
+}
+
+void AudioDecoder::sendPacket(const uint8_t* data, size_t size, const FrameHandler& onFrame) {
+    if (size == 0) return;
+    // A fresh padded copy per packet, as a demuxer hands them over.
+    if (av_new_packet(packet_.get(), int(size)) < 0) return;
+    std::memcpy(packet_->data, data, size);
+    const int status = avcodec_send_packet(context_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (status < 0 && status != AVERROR(EAGAIN)) return;  // a damaged packet: skip it
+    receiveFrames(onFrame);
+}
+
+void AudioDecoder::receiveFrames(const FrameHandler& onFrame) {
+    while (avcodec_receive_frame(context_.get(), frame_.get()) == 0) {
+        onFrame(*frame_);
+        av_frame_unref(frame_.get());
+    }
+}
+
+void AudioDecoder::drain(const FrameHandler& onFrame) {
+    if (!context_) return;
+    if (parser_) {
+        uint8_t* packet = nullptr;
+        int packetSize = 0;
+        av_parser_parse2(parser_.get(), context_.get(), &packet, &packetSize, nullptr, 0,
+                         AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (packetSize > 0) sendPacket(packet, size_t(packetSize), onFrame);
+        parser_.reset();
+    }
+    if (avcodec_send_packet(context_.get(), nullptr) == 0) receiveFrames(onFrame);
+    avcodec_flush_buffers(context_.get());
+    pcmCarry_.clear();
+}
+
+void AudioDecoder::reset() {
+    if (context_) avcodec_flush_buffers(context_.get());
+    parser_.reset();
+    pcmCarry_.clear();
+}
+
+}  // namespace audio
