@@ -7,12 +7,19 @@
 
 #include "app/Application.h"
 #include "app/HeadlessDemo.h"
-#include "platform/URLLoader.h"
+#include "platform/http/Networking.h"
+#if OSTRA_HAVE_AUDIO
+#include "platform/audio/sink/FallbackAudioSink.h"
+#endif
 
 int main(int argc, char** argv) {
     // Before any thread starts: the feed refresh and the streamers load over the network from
     // threads of their own.
     platform::initNetworking();
+#if OSTRA_HAVE_AUDIO
+    // The device, or silence in real time where there is none.
+    audio::AudioSinkSetFactory(audio::makeDeviceAudioSink);
+#endif
     std::string error;
     const auto demo = parseHeadlessDemoOptions(argc, argv, &error);
     if (!demo) {

@@ -13,7 +13,7 @@
 //   a delivery               the main thread (posted through platform::MainQueue::main())
 // Lock order: mutex_ is the only lock here, and no callback, load or post runs under it.
 
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 
 #include <atomic>
 #include <chrono>

@@ -13,7 +13,7 @@
 // table never reads a list while it is replaced.
 
 #include "feeds/CatalogueRefresh.h"
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 
 #include <filesystem>
 #include <functional>

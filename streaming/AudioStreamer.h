@@ -33,8 +33,8 @@
 #include <thread>
 
 #include "platform/NotificationCenter.h"
-#include "platform/audio/AudioFileStream.h"
-#include "platform/audio/AudioQueue.h"
+#include "platform/audio/parser/AudioFileStream.h"
+#include "platform/audio/queue/AudioQueue.h"
 #include "platform/audio/AudioTypes.h"
 
 namespace platform::http {

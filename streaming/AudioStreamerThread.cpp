@@ -12,8 +12,10 @@
 #include "platform/LocalizedString.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
-#include "platform/URLLoader.h"
+#include "platform/URLPath.h"
 #include "platform/audio/AudioSession.h"
+#include "platform/http/HeaderLines.h"
+#include "platform/http/Networking.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/AudioStreamer.h"
 #include "streaming/StreamerAssert.h"
@@ -25,44 +27,6 @@ constexpr long kReadChunkBytes = 2048;
 constexpr int kReadStreamEvents = platform::http::kReadStreamEventHasBytesAvailable |
                                   platform::http::kReadStreamEventErrorOccurred |
                                   platform::http::kReadStreamEventEndEncountered;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The extension of the URL's path (percent escapes decoded, query and fragment left out): the
-// text after the last dot of the last path component, empty when there is none.
-std::string pathExtensionOfURL(const std::string& url) {
-    size_t pathStart = 0;
-    const size_t scheme = url.find("://");
-    if (scheme != std::string::npos) {
-        pathStart = url.find('/', scheme + 3);
-        if (pathStart == std::string::npos) return {};
-    }
-    const size_t pathEnd = url.find_first_of("?#", pathStart);
-    const std::string rawPath = url.substr(pathStart, pathEnd == std::string::npos
-                                                          ? std::string::npos
-                                                          : pathEnd - pathStart);
-    std::string path;
-    for (size_t i = 0; i < rawPath.size(); ++i) {
-        if (rawPath[i] == '%' && i + 2 < rawPath.size() + 0 && hexValue(rawPath[i + 1]) >= 0 &&
-            hexValue(rawPath[i + 2]) >= 0) {
-            path.push_back(char(hexValue(rawPath[i + 1]) * 16 + hexValue(rawPath[i + 2])));
-            i += 2;
-        } else {
-            path.push_back(rawPath[i]);
-        }
-    }
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const size_t slash = path.rfind('/');
-    const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = component.rfind('.');
-    if (dot == std::string::npos) return {};
-    return component.substr(dot + 1);
-}
 
 // The download and the filling of the ring run well ahead of playback (the ring holds over a
 // second), so nothing is gained when this thread preempts another the moment it is woken; the
@@ -339,7 +303,7 @@ void AudioStreamer::handleBytesAvailable() {
 
         if (!audioFileStream) {
             err = audio::AudioFileStreamOpen(this, MyPropertyListenerProc, MyPacketsProc,
-                                             hintForFileExtension(pathExtensionOfURL(url)),
+                                             hintForFileExtension(platform::pathExtensionOfURL(url)),
                                              &audioFileStream);
             if (err) {
                 failWithErrorCode(AS_FILE_STREAM_OPEN_FAILED);
@@ -383,25 +347,10 @@ int32_t AudioStreamer::fileLengthFromHeaders(const HeaderMap& headers) {
         }
     }
     if (!value) return 0;
-
-    // A leading decimal number; no number means no length. A length that does not fit in the
-    // signed 32-bit field (or is negative) is treated as absent rather than wrapped.
-    size_t i = 0;
-    while (i < value->size() && std::isspace(static_cast<unsigned char>((*value)[i]))) ++i;
-    bool negative = false;
-    if (i < value->size() && ((*value)[i] == '+' || (*value)[i] == '-')) {
-        negative = (*value)[i] == '-';
-        ++i;
-    }
-    int64_t number = 0;
-    bool anyDigit = false;
-    for (; i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])); ++i) {
-        anyDigit = true;
-        number = number * 10 + ((*value)[i] - '0');
-        if (number > INT32_MAX) return 0;
-    }
-    if (!anyDigit || negative) return 0;
-    return static_cast<int32_t>(number);
+    // A length that does not fit in the signed 32-bit field is treated as absent, not wrapped.
+    const std::optional<uint64_t> length = platform::http::contentLength(*value);
+    if (!length || *length > uint64_t(INT32_MAX)) return 0;
+    return static_cast<int32_t>(*length);
 }
 
 audio::AudioFileTypeID AudioStreamer::hintForFileExtension(const std::string& fileExtension) {

@@ -1,6 +1,6 @@
 #include "xml/CXMLDocument.h"
 
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 #include "xml/EntityExpansionGuard.h"
 #include "xml/LibXMLPrivateField.h"
 

@@ -2,27 +2,15 @@
 
 #include <algorithm>
 
-#include "platform/URLLoader.h"
 #include "platform/http/CurlRunLoop.h"
 #include "platform/http/HeaderLines.h"
+#include "platform/http/Networking.h"
+#include "platform/http/TransferPolicy.h"
 
 namespace platform::http {
 
 static_assert(CurlReadStream::kRingCapacity >= CURL_MAX_WRITE_SIZE + CurlReadStream::kRefillSpace,
               "an unpaused transfer must always have room for libcurl's largest chunk");
-
-namespace {
-
-bool startsWithIgnoringCase(const std::string& text, const char* prefix) {
-    for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::unique_ptr<ReadStream> ReadStream::create(const std::string& url,
                                                const ReadStreamOptions& options) {
@@ -45,9 +33,7 @@ bool CurlReadStream::setShouldAutoredirect(bool follow) {
 
 bool CurlReadStream::open() {
     if (opened_ || closed_) return false;
-    if (!startsWithIgnoringCase(url_, "http://") && !startsWithIgnoringCase(url_, "https://")) {
-        return false;
-    }
+    if (!isHttpURL(url_)) return false;
     // A Range value with a line break would let the caller's text write arbitrary headers.
     if (options_.rangeHeader.find_first_of("\r\n") != std::string::npos) return false;
 
@@ -55,24 +41,15 @@ bool CurlReadStream::open() {
     easy_.reset(curl_easy_init());
     if (!easy_) return false;
     CURL* h = easy_.get();
-    bool ok = curl_easy_setopt(h, CURLOPT_URL, url_.c_str()) == CURLE_OK;
-    curl_easy_setopt(h, CURLOPT_PRIVATE, this);
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, followRedirects_ ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
-    // Redirects may stay on https or go from http up to https, never down to http.
-    const bool startsSecure = startsWithIgnoringCase(url_, "https://");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, startsSecure ? "https" : "http,https");
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options_.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile.c_str());
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "OstraRadio/1.0");
+    TransferPolicy policy;
+    policy.followRedirects = followRedirects_;
+    policy.maxRedirects = options_.maxRedirects;
+    policy.caFile = options_.caFile;
     // The connect phase is bounded like any other silence (our own clock covers the rest).
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(std::max(1.0, options_.stallTimeoutSeconds * 1000.0)));
+    policy.connectTimeoutMs =
+        static_cast<long>(std::max(1.0, options_.stallTimeoutSeconds * 1000.0));
+    const bool ok = applyTransferPolicy(h, url_, policy);
+    curl_easy_setopt(h, CURLOPT_PRIVATE, this);
     // Shoutcast-style servers answer "ICY 200 OK"; libcurl takes it for a 200 only when told.
     statusAliases_.reset(curl_slist_append(nullptr, "ICY 200 OK"));
     curl_easy_setopt(h, CURLOPT_HTTP200ALIASES, statusAliases_.get());

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "platform/URLLoader.h"
+#include "platform/http/Networking.h"
 #include "platform/http/CurlReadStream.h"
 
 namespace platform::http {

@@ -1,7 +1,7 @@
 #include "platform/http/HeaderLines.h"
 
 #include <cctype>
-#include <limits>
+#include <charconv>
 
 namespace platform::http {
 
@@ -22,12 +22,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 std::optional<uint64_t> leadingNumber(std::string_view& text) {
     if (text.empty() || !isDigit(text.front())) return std::nullopt;
     uint64_t value = 0;
-    while (!text.empty() && isDigit(text.front())) {
-        const uint64_t digit = static_cast<uint64_t>(text.front() - '0');
-        if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-        text.remove_prefix(1);
-    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
     return value;
 }
 
@@ -85,6 +82,14 @@ std::optional<uint64_t> rangeStart(std::string_view rangeHeader) {
         if (!last || !trim(text).empty() || *last < *first) return std::nullopt;
     }
     return first;
+}
+
+std::optional<uint64_t> contentLength(std::string_view value) {
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) {
+        value.remove_prefix(1);
+    }
+    if (!value.empty() && value.front() == '+') value.remove_prefix(1);
+    return leadingNumber(value);
 }
 
 }  // namespace platform::http

@@ -25,4 +25,8 @@ std::string canonicalHeaderName(std::string_view name);
 // number that does not fit.
 std::optional<uint64_t> rangeStart(std::string_view rangeHeader);
 
+// The length a Content-Length value gives: a leading decimal number (after blanks and an
+// optional '+'); nullopt for no number, a negative one or one that does not fit.
+std::optional<uint64_t> contentLength(std::string_view value);
+
 }  // namespace platform::http

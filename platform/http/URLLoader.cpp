@@ -1,19 +1,13 @@
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 
-#include <memory>
-#include <mutex>
+#include "platform/http/CurlHandles.h"
+#include "platform/http/TransferPolicy.h"
 
 namespace platform {
 
 namespace {
-
-struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct Body {
     std::string bytes;
@@ -39,37 +33,25 @@ int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 }  // namespace
 
-void initNetworking() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 LoadResult loadURL(const std::string& url, const LoadOptions& options) {
     initNetworking();
     LoadResult result;
-    CurlEasy curl(curl_easy_init());
+    http::CurlEasy curl(curl_easy_init());
     if (!curl) {
         result.error = "cannot create a transfer";
         return result;
     }
     Body body{{}, options.maxBytes};
     CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
-    // Redirects may stay on https or go from http up to https, never down to http. libcurl
-    // reads the scheme in any case, so "HTTPS:" must count as secure here too.
-    const bool startsSecure = url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, startsSecure ? "https" : "http,https");
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options.caFile.c_str());
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+    http::TransferPolicy policy;
+    policy.maxRedirects = options.maxRedirects;
+    policy.connectTimeoutMs = options.connectTimeoutMs;
+    policy.caFile = options.caFile;
+    if (!http::applyTransferPolicy(h, url, policy)) {
+        result.error = "URL not accepted";
+        return result;
+    }
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options.totalTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     if (options.maxBytes > 0) {

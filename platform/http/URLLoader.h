@@ -1,14 +1,16 @@
 #pragma once
 // Whole-resource loading: GET a URL and return its body, or say why not.
 //
-// Only http and https; redirects followed up to a bound and never from https down to http;
-// certificates and host names verified. A response with status 400 or above is a failed
+// The transfer follows TransferPolicy: only http and https, redirects bounded and never from
+// https down to http, certificates and host names verified. A response with status 400 or above is a failed
 // load, so an error page never passes for a document. Callable from any thread; it blocks
 // the caller until the load ends or a timeout fires.
 
 #include <cstddef>
 #include <functional>
 #include <string>
+
+#include "platform/http/Networking.h"
 
 namespace platform {
 
@@ -38,9 +40,5 @@ struct LoadResult {
 };
 
 LoadResult loadURL(const std::string& url, const LoadOptions& options = {});
-
-// Initialises libcurl for the process. Call once from main() (or a test's main) before any
-// thread starts; later calls do nothing.
-void initNetworking();
 
 }  // namespace platform

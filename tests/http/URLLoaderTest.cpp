@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 #include "tests/support/TestHttpServer.h"
 
 using platform::LoadOptions;
