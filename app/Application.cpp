@@ -9,7 +9,7 @@
 #include "streaming/AudioStreamer.h"
 
 #if OSTRA_HAVE_AUDIO
-#include "platform/audio/AudioQueue.h"
+#include "platform/audio/queue/AudioQueue.h"
 #endif
 
 Application::Application(int& argc, char** argv) {

@@ -33,7 +33,7 @@ void OstraRadioAppDelegate::setTabBarController(std::unique_ptr<myTabeBare> cont
 
 void OstraRadioAppDelegate::applicationDidFinishLaunching() {
     // 1. The players start on the live stream.
-    songURL_ = endpoints::kLiveStreamURL;
+    setSongURL(endpoints::kLiveStreamURL);
 
     // 2. The tab bar fills the window and its first screen appears.
     tabBarController_->beginAppearanceTransition(true, false);

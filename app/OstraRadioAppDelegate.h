@@ -12,6 +12,7 @@
 #include "platform/MainQueue.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "screens/CurrentSong.h"
 
 class myTabeBare;
 class splashScreen;
@@ -38,8 +39,10 @@ public:
     void setWindow(std::unique_ptr<ui::Window> window);
     myTabeBare* tabBarController() const { return tabBarController_.get(); }
     void setTabBarController(std::unique_ptr<myTabeBare> controller);
-    const std::string& songURL() const { return songURL_; }
-    void setSongURL(std::string url) { songURL_ = std::move(url); }
+    const std::string& songURL() const { return currentSong_->url(); }
+    void setSongURL(std::string url) { currentSong_->setURL(std::move(url)); }
+    // songURL as the screens share it (handed to them with their addresses).
+    const std::shared_ptr<CurrentSong>& currentSong() const { return currentSong_; }
 
     // Launch: songURL to the live stream, the tab bar into the window, the splash on top, and
     // the fade timer started. The window and the tab bar controller must be set.
@@ -53,7 +56,7 @@ public:
 private:
     std::unique_ptr<ui::Window> window_;
     std::unique_ptr<myTabeBare> tabBarController_;
-    std::string songURL_;
+    std::shared_ptr<CurrentSong> currentSong_ = std::make_shared<CurrentSong>();
     std::unique_ptr<splashScreen> splash_;  // keeps the splash view that `v` names
     std::shared_ptr<platform::Timer> fadeTimer_;
 };

@@ -2,6 +2,7 @@
 
 #include "feeds/FetchAd.h"
 #include "platform/Log.h"
+#include "platform/PercentEscape.h"
 #include "platform/ui/URLOpener.h"
 #include "platform/ui/VolumeView.h"
 #include "screens/ScreenSupport.h"
@@ -88,13 +89,11 @@ void AudioPlayerViewController::stratStream() {
     root->addSubview(autoScrollLabel1_);
 
     // 3-4. Only the first call on a view builds the stream; later ones refresh the text.
-    const std::string songURL = screens::currentSongURL();
+    const std::string songURL = screens::currentSongURL(addresses_);
     if (streamer_) return;
 
     // 5-8. A streamer on the escaped URL, observed from itself only.
-    destroyStreamer();
-    streamer_ = screens::makeStreamer(songURL);
-    observeStreamer();
+    streamer_.create(platform::addPercentEscapes(songURL));
 
     // 9-11. The button, the volume control on top, the (never started) indicator.
     playButton_->setImage(screens::kPlayButtonImage);
@@ -109,21 +108,7 @@ void AudioPlayerViewController::stratStream() {
     streamer_->start();
 }
 
-void AudioPlayerViewController::observeStreamer() {
-    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
-        ASStatusChangedNotification, streamer_.get(),
-        [this](const platform::Notification& n) { playbackStateChanged(n); });
-}
-
-void AudioPlayerViewController::destroyStreamer() {
-    if (!streamer_) return;
-    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
-    streamerToken_ = 0;
-    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
-    progressUpdateTimer_.reset();
-    streamer_->stop();
-    streamer_.reset();
-}
+void AudioPlayerViewController::destroyStreamer() { streamer_.destroy(); }
 
 void AudioPlayerViewController::removeScreenObservers() {
     auto& centre = platform::NotificationCenter::defaultCenter();
@@ -135,12 +120,7 @@ void AudioPlayerViewController::removeScreenObservers() {
 void AudioPlayerViewController::startTheAction(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
         // A streamer that failed once can never play again; a new one on the same address can.
-        if (screens::needsReplacement(streamer_.get())) {
-            const std::string url = streamer_->urlString();
-            destroyStreamer();
-            streamer_ = AudioStreamer::create(url);
-            observeStreamer();
-        }
+        streamer_.replaceIfFailed(false);
         if (streamer_) streamer_->start();
         sender.setImage(screens::kPauseButtonImage);
     } else {
@@ -154,12 +134,8 @@ void AudioPlayerViewController::download() { ui::openURL(addresses_.podcastURL);
 void AudioPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (autoScrollLabel1_) autoScrollLabel1_->scroll();
     if (!streamer_ || !playButton_) return;
-    if (streamer_->isWaiting()) {
-        playButton_->setImage(screens::kPlayButtonImage);
-    } else if (streamer_->isPlaying()) {
-        playButton_->setImage(screens::kPauseButtonImage);
-    } else if (streamer_->isIdle()) {
-        playButton_->setImage(screens::kPlayButtonImage);
+    if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
+        playButton_->setImage(*image);
     }
 }
 

@@ -23,9 +23,8 @@
 #include "platform/ui/ViewController.h"
 #include "screens/AutoScrollLabel.h"
 #include "screens/FadingControls.h"
+#include "screens/PlayerStreamer.h"
 #include "screens/StationAddresses.h"
-
-class AudioStreamer;
 
 class AudioPlayerViewController : public ui::ViewController {
 public:
@@ -67,7 +66,6 @@ protected:
     void loadView() override;
 
 private:
-    void observeStreamer();
     void removeScreenObservers();
 
     const StationAddresses addresses_;
@@ -81,10 +79,10 @@ private:
     QPointer<AutoScrollLabel> autoScrollLabel1_;
 
     FadingControls controls_;
-    std::shared_ptr<AudioStreamer> streamer_;
-    std::shared_ptr<platform::Timer> progressUpdateTimer_;  // never scheduled here
+    // The live stream has no progress to show: no progress timer.
+    screens::PlayerStreamer streamer_{
+        0, [this](const platform::Notification& n) { playbackStateChanged(n); }};
 
-    platform::ObserverToken streamerToken_ = 0;
     platform::ObserverToken songChangedToken_ = 0;
     platform::ObserverToken showControlsToken_ = 0;
     // Guards the delayed stratStream: it must not run once the screen is gone.

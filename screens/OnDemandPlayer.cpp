@@ -111,11 +111,11 @@ void OnDemandPlayer::viewDidLoad() {
     controls_.startFresh();
 
     // 7-12. The programme's own streamer, started at once, with its progress timer.
-    const std::string songURL = screens::currentSongURL();
+    const std::string songURL = screens::currentSongURL(addresses_);
     destroyStreamer();
     const std::string escaped = platform::addPercentEscapes(songURL);
     platform::log(escaped);
-    startStreamer(escaped);
+    streamer_.createAndStart(escaped);
 
     // 13-15.
     playButton_->setImage(screens::kPlayButtonImage);
@@ -125,16 +125,6 @@ void OnDemandPlayer::viewDidLoad() {
     spinner_ = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
     spinner_->setCenter({160, 400});
     root->addSubview(spinner_);
-}
-
-void OnDemandPlayer::startStreamer(const std::string& url) {
-    streamer_ = AudioStreamer::create(url);
-    streamer_->start();
-    progressUpdateTimer_ = platform::MainQueue::main().scheduleTimer(
-        kProgressInterval, true, [this](platform::Timer& timer) { updateProgress(timer); });
-    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
-        ASStatusChangedNotification, streamer_.get(),
-        [this](const platform::Notification& n) { playbackStateChanged(n); });
 }
 
 void OnDemandPlayer::viewWillAppear(bool) {
@@ -163,15 +153,7 @@ void OnDemandPlayer::goBack() {
     }
 }
 
-void OnDemandPlayer::destroyStreamer() {
-    if (!streamer_) return;
-    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
-    streamerToken_ = 0;
-    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
-    progressUpdateTimer_.reset();
-    streamer_->stop();
-    streamer_.reset();
-}
+void OnDemandPlayer::destroyStreamer() { streamer_.destroy(); }
 
 void OnDemandPlayer::updateProgress(platform::Timer&) {
     if (!streamer_ || !lbltime_) return;
@@ -209,13 +191,7 @@ void OnDemandPlayer::sliderMoved(ui::Slider& slider) {
 void OnDemandPlayer::startTheAction(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
         // A streamer that failed once can never play again; a new one on the same address can.
-        if (screens::needsReplacement(streamer_.get())) {
-            const std::string url = streamer_->urlString();
-            destroyStreamer();
-            startStreamer(url);
-        } else if (streamer_) {
-            streamer_->start();
-        }
+        if (!streamer_.replaceIfFailed(true) && streamer_) streamer_->start();
         sender.setImage(screens::kPauseButtonImage);
     } else {
         if (streamer_) streamer_->stop();
@@ -227,12 +203,8 @@ void OnDemandPlayer::dawnload() { ui::openURL(addresses_.podcastURL); }
 
 void OnDemandPlayer::playbackStateChanged(const platform::Notification&) {
     if (!streamer_ || !playButton_) return;
-    if (streamer_->isWaiting()) {
-        playButton_->setImage(screens::kPlayButtonImage);
-    } else if (streamer_->isPlaying()) {
-        playButton_->setImage(screens::kPauseButtonImage);
-    } else if (streamer_->isIdle()) {
-        playButton_->setImage(screens::kPlayButtonImage);
+    if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
+        playButton_->setImage(*image);
     }
 }
 

@@ -26,9 +26,8 @@
 #include "platform/ui/VolumeView.h"
 #include "screens/AutoScrollLabel.h"
 #include "screens/FadingControls.h"
+#include "screens/PlayerStreamer.h"
 #include "screens/StationAddresses.h"
-
-class AudioStreamer;
 
 class OnDemandPlayer : public ui::ViewController {
 public:
@@ -88,8 +87,6 @@ protected:
     void loadView() override;
 
 private:
-    void startStreamer(const std::string& url);
-
     const StationAddresses addresses_;
     std::string songTitle_;
     std::string artist_;
@@ -107,10 +104,10 @@ private:
     QPointer<ui::Button> downloadButton_;
 
     FadingControls controls_;
-    std::shared_ptr<platform::Timer> progressUpdateTimer_;
-    std::shared_ptr<AudioStreamer> streamer_;
+    screens::PlayerStreamer streamer_{
+        kProgressInterval, [this](const platform::Notification& n) { playbackStateChanged(n); },
+        [this](platform::Timer& timer) { updateProgress(timer); }};
     double newSeekTime_ = 0;
 
-    platform::ObserverToken streamerToken_ = 0;
     platform::ObserverToken showControlsToken_ = 0;
 };

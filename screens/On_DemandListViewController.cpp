@@ -2,22 +2,10 @@
 
 #include "feeds/OnDemandCatalogue.h"
 #include "platform/NotificationCenter.h"
+#include "platform/URLPath.h"
 #include "platform/ui/NavigationController.h"
 #include "screens/OnDemandPlayer.h"
 #include "screens/ScreenSupport.h"
-
-namespace {
-
-// The last path segment of a URL, without query or fragment: what a row without its title
-// shows, so that the programme can still be told from the others.
-std::string fileNameOf(const std::string& url) {
-    std::string path = url.substr(0, url.find_first_of("?#"));
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 On_DemandListViewController::On_DemandListViewController(StationAddresses addresses)
     : addresses_(std::move(addresses)) {
@@ -75,7 +63,7 @@ std::string On_DemandListViewController::titleForRow(int row) const {
     const auto index = static_cast<size_t>(row) + 2;
     if (index < titls().size()) return titls()[index];
     const auto urlIndex = static_cast<size_t>(row);
-    return urlIndex < urls().size() ? fileNameOf(urls()[urlIndex]) : std::string();
+    return urlIndex < urls().size() ? platform::lastPathComponentOfURL(urls()[urlIndex]) : std::string();
 }
 
 std::string On_DemandListViewController::artistForRow(int row) const {
@@ -97,7 +85,7 @@ void On_DemandListViewController::didSelectRowAtIndexPath(ui::TableView&, ui::In
     const int row = indexPath.row;
     if (row < 0 || static_cast<size_t>(row) >= urls().size()) return;
     // 1-2. The URL first, then the news: the live screen stops, and the player reads it.
-    screens::setCurrentSongURL(urls()[static_cast<size_t>(row)]);
+    screens::setCurrentSongURL(addresses_, urls()[static_cast<size_t>(row)]);
     platform::NotificationCenter::defaultCenter().post("SongChanged", nullptr);
 
     // 3-5. A new player for every choice; the stack owns it from now on.

@@ -1,24 +1,16 @@
 #include "screens/ScreenSupport.h"
 
-#include "app/OstraRadioAppDelegate.h"
-#include "platform/PercentEscape.h"
+#include "screens/StationAddresses.h"
 #include "streaming/AudioStreamer.h"
 
 namespace screens {
 
-std::string currentSongURL() {
-    OstraRadioAppDelegate* delegate = OstraRadioAppDelegate::sharedDelegate();
-    return delegate ? delegate->songURL() : std::string();
+std::string currentSongURL(const StationAddresses& addresses) {
+    return addresses.currentSong ? addresses.currentSong->url() : std::string();
 }
 
-void setCurrentSongURL(const std::string& url) {
-    if (OstraRadioAppDelegate* delegate = OstraRadioAppDelegate::sharedDelegate()) {
-        delegate->setSongURL(url);
-    }
-}
-
-std::shared_ptr<AudioStreamer> makeStreamer(const std::string& urlText) {
-    return AudioStreamer::create(platform::addPercentEscapes(urlText));
+void setCurrentSongURL(const StationAddresses& addresses, const std::string& url) {
+    if (addresses.currentSong) addresses.currentSong->setURL(url);
 }
 
 bool needsReplacement(const AudioStreamer* streamer) {

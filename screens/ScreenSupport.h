@@ -1,6 +1,6 @@
 #pragma once
-// Small pieces every screen shares: the names of the button images, the shared current song
-// URL kept by the application delegate, and a new streamer on a URL text.
+// Small pieces every screen shares: the names of the button images, the current song URL the
+// screens are handed, and whether a streamer must be replaced before it can play.
 //
 // Main thread only.
 
@@ -8,6 +8,7 @@
 #include <string>
 
 class AudioStreamer;
+struct StationAddresses;
 
 namespace screens {
 
@@ -16,15 +17,10 @@ inline constexpr const char* kPauseButtonImage = "pausebutton.png";
 inline constexpr const char* kLoadingButtonImage = "loadingbutton.png";
 inline constexpr const char* kStopButtonImage = "stopbutton.png";
 
-// The delegate's songURL; empty when no application delegate exists.
-std::string currentSongURL();
-// Sets the delegate's songURL through its setter; nothing without a delegate.
-void setCurrentSongURL(const std::string& url);
-
-// A streamer on the URL text, percent-escaped as UTF-8: characters that may not appear in a
-// URL are escaped, reserved characters and existing %XX sequences are kept, so an address the
-// feed already escaped plays as it is.
-std::shared_ptr<AudioStreamer> makeStreamer(const std::string& urlText);
+// The current song's URL; empty when the screen was given no current song.
+std::string currentSongURL(const StationAddresses& addresses);
+// Sets the current song's URL; nothing without a current song.
+void setCurrentSongURL(const StationAddresses& addresses, const std::string& url);
 
 // A streamer that recorded an error is done for good: started again, its thread ends at once.
 // True when `streamer` is idle with such an error, so a play button must replace it.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/PercentEscape.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/VolumeView.h"
 #include "screens/ScreenSupport.h"
@@ -16,8 +17,6 @@ StreamingPlayerViewController::StreamingPlayerViewController() { setTitle("Strea
 
 StreamingPlayerViewController::~StreamingPlayerViewController() {
     destroyStreamer();
-    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
-    progressUpdateTimer_.reset();
     if (button_) button_->layer().removeAllAnimations();
 }
 
@@ -65,24 +64,11 @@ void StreamingPlayerViewController::viewDidLoad() {
 
 void StreamingPlayerViewController::createStreamer() {
     if (streamer_) return;
-    destroyStreamer();
-    streamer_ = screens::makeStreamer(downloadSourceField_ ? downloadSourceField_->text() : "");
-    progressUpdateTimer_ = platform::MainQueue::main().scheduleTimer(
-        kProgressInterval, true, [this](platform::Timer& timer) { updateProgress(timer); });
-    streamerToken_ = platform::NotificationCenter::defaultCenter().addObserver(
-        ASStatusChangedNotification, streamer_.get(),
-        [this](const platform::Notification& n) { playbackStateChanged(n); });
+    streamer_.create(
+        platform::addPercentEscapes(downloadSourceField_ ? downloadSourceField_->text() : ""));
 }
 
-void StreamingPlayerViewController::destroyStreamer() {
-    if (!streamer_) return;
-    platform::NotificationCenter::defaultCenter().removeObserver(streamerToken_);
-    streamerToken_ = 0;
-    if (progressUpdateTimer_) progressUpdateTimer_->invalidate();
-    progressUpdateTimer_.reset();
-    streamer_->stop();
-    streamer_.reset();
-}
+void StreamingPlayerViewController::destroyStreamer() { streamer_.destroy(); }
 
 void StreamingPlayerViewController::buttonPressed(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
@@ -106,18 +92,12 @@ bool StreamingPlayerViewController::textFieldShouldReturn(ui::TextField& textFie
 
 void StreamingPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (!streamer_) return;
-    if (streamer_->isWaiting()) {
-        setButtonImage(screens::kLoadingButtonImage);
-    } else if (streamer_->isPlaying()) {
-        setButtonImage(screens::kStopButtonImage);
-    } else if (streamer_->isIdle()) {
-        // Idle: its thread has ended, so stopping it here returns at once. The object itself is
-        // released later on the main queue: this call may run inside the streamer's own
-        // state change.
-        platform::MainQueue::main().post([keep = streamer_] {});
-        destroyStreamer();
-        setButtonImage(screens::kPlayButtonImage);
-    }
+    const auto image = screens::buttonImageFor(*streamer_.get(), screens::kLoadingStopImages);
+    if (!image) return;
+    // Idle: a new press makes a new streamer. This call may run inside the streamer's own
+    // state change, so the object itself goes later.
+    if (streamer_->isIdle()) streamer_.destroyFromItsNotification();
+    setButtonImage(*image);
 }
 
 void StreamingPlayerViewController::setButtonImage(std::optional<std::string> imageName) {

@@ -20,8 +20,7 @@
 #include "platform/ui/Slider.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
-
-class AudioStreamer;
+#include "screens/PlayerStreamer.h"
 
 class StreamingPlayerViewController : public ui::ViewController {
 public:
@@ -65,10 +64,9 @@ private:
     QPointer<ui::View> volumeSlider_;
     QPointer<ui::Label> positionLabel_;
     QPointer<ui::Slider> progressSlider_;
-    std::shared_ptr<AudioStreamer> streamer_;
-    std::shared_ptr<platform::Timer> progressUpdateTimer_;
-
-    platform::ObserverToken streamerToken_ = 0;
+    screens::PlayerStreamer streamer_{
+        kProgressInterval, [this](const platform::Notification& n) { playbackStateChanged(n); },
+        [this](platform::Timer& timer) { updateProgress(timer); }};
     // The spin's did-stop callback is skipped once this (and so the screen) is gone.
     QObject animationGuard_;
 };

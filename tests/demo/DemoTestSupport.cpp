@@ -14,7 +14,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 
 extern char** environ;
 

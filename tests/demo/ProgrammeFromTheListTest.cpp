@@ -16,7 +16,7 @@
 #include "feeds/CatalogueRefresh.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Files.h"
-#include "platform/audio/CaptureAudioSink.h"
+#include "platform/audio/sink/CaptureAudioSink.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TableView.h"
@@ -63,7 +63,8 @@ protected:
     // The application as main() launches it, with the station's addresses.
     void launch() {
         MainInterface main = loadMainInterface(
-            {station.webURL("/adXML.plist"), station.webURL("/dev/feed/"), station.webURL("/podcast/")});
+            {station.webURL("/adXML.plist"), station.webURL("/dev/feed/"), station.webURL("/podcast/"),
+             delegate->currentSong()});
         delegate->setWindow(std::move(main.window));
         delegate->setTabBarController(std::move(main.tabBarController));
         delegate->applicationDidFinishLaunching();

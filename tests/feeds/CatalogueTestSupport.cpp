@@ -1,7 +1,7 @@
 #include "tests/feeds/CatalogueTestSupport.h"
 
 #include "platform/Files.h"
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 #include "xml/XMLParserSetup.h"
 
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "feeds/FetchAd.h"
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 #include "tests/support/TestHttpServer.h"
 #include "xml/XMLParserSetup.h"
 

@@ -112,7 +112,8 @@ void ScreenTest::TearDown() {
 }
 
 StationAddresses ScreenTest::addresses() const {
-    return {server->url("/adXML.plist"), server->url("/dev/feed/"), server->url("/podcast/")};
+    return {server->url("/adXML.plist"), server->url("/dev/feed/"), server->url("/podcast/"),
+            delegate ? delegate->currentSong() : nullptr};
 }
 
 void ScreenTest::serveLive(const std::string& path) {

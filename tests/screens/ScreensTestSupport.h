@@ -20,7 +20,7 @@
 #include "app/OstraRadioAppDelegate.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Log.h"
-#include "platform/audio/CaptureAudioSink.h"
+#include "platform/audio/sink/CaptureAudioSink.h"
 #include "platform/ui/Button.h"
 #include "screens/StationAddresses.h"
 #include "tests/support/TestHttpServer.h"

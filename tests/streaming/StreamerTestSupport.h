@@ -16,7 +16,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/DeterministicMainQueue.h"
 #include "platform/Log.h"
-#include "platform/audio/CaptureAudioSink.h"
+#include "platform/audio/sink/CaptureAudioSink.h"
 #include "streaming/AudioStreamer.h"
 #include "tests/support/TestHttpServer.h"
 

@@ -5,7 +5,7 @@
 #include "tests/xml/LibXMLMemoryMeter.h"
 #include "tests/xml/XMLTestSupport.h"
 
-#include "platform/URLLoader.h"
+#include "platform/http/URLLoader.h"
 #include "xml/EntityExpansionGuard.h"
 
 #include <fstream>

@@ -6,7 +6,8 @@
 
 #include "platform/AlertPresenter.h"
 #include "platform/MainQueue.h"
-#include "platform/audio/AudioQueue.h"
+#include "platform/audio/queue/AudioQueue.h"
+#include "platform/audio/sink/FallbackAudioSink.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/QtAlertPresenter.h"
 #include "platform/ui/QtMainQueue.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     platform::AlertPresenter::setCurrent(alerts);
     ui::VolumeView::setOutputVolumeTarget(audio::AudioQueueSetOutputVolume,
                                           audio::AudioQueueGetOutputVolume);
+    audio::AudioSinkSetFactory(audio::makeDeviceAudioSink);
 
     int result = 0;
     {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/audio/AudioSink.h"
+#include "platform/audio/sink/AudioSink.h"
 
 namespace player {
 

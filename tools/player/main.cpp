@@ -34,9 +34,9 @@
 
 #include "platform/LoopMainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "platform/audio/CaptureAudioSink.h"
-#include "platform/audio/SdlAudioSink.h"
-#include "platform/audio/SilentAudioSink.h"
+#include "platform/audio/sink/CaptureAudioSink.h"
+#include "platform/audio/sink/FallbackAudioSink.h"
+#include "platform/audio/sink/SilentAudioSink.h"
 #include "streaming/AudioStreamer.h"
 #include "tools/player/TeeAudioSink.h"
 #include "tools/player/WavWriter.h"
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     audio::AudioSinkSetFactory([&, wavWriter, exitAtFirstSample]() -> std::shared_ptr<audio::AudioSink> {
         std::shared_ptr<audio::AudioSink> inner;
         switch (options.sink) {
-            case Options::Sink::Device: inner = std::make_shared<audio::SdlAudioSink>(); break;
+            case Options::Sink::Device: inner = audio::makeDeviceAudioSink(); break;
             case Options::Sink::Silent: inner = std::make_shared<audio::SilentAudioSink>(); break;
             case Options::Sink::Capture: {
                 audio::CaptureOptions capture;
