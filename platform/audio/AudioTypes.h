@@ -2,6 +2,7 @@
 // Types shared by the audio file-stream parser, the output queue and the streaming engine.
 // Statuses are 32-bit, 0 for success, otherwise a four-character code.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,12 @@ constexpr uint32_t kAudioFormatFlagIsBigEndian = 1u << 1;
 constexpr uint32_t kAudioFormatFlagIsSignedInteger = 1u << 2;
 constexpr uint32_t kAudioFormatFlagIsPacked = 1u << 3;
 constexpr uint32_t kAudioFormatFlagIsNonInterleaved = 1u << 5;
+
+// MPEG-4 audio's sampling frequencies by their 4-bit index, as ADTS headers and the
+// AudioSpecificConfig write them. Indexes 13 and 14 are reserved; 15 means the rate follows in
+// full.
+inline constexpr std::array<uint32_t, 13> kMPEG4AudioSampleRates = {
+    96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
 
 struct AudioTimeStamp {
     double mSampleTime = 0;

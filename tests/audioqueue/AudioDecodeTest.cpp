@@ -7,6 +7,7 @@
 
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
+#include "platform/audio/parser/EsDescriptor.h"
 #include "platform/audio/queue/FFmpegHandles.h"
 
 namespace queuetest {
@@ -187,8 +188,8 @@ TEST(LossyDecode, DamagedMp3PacketsAreSkipped) {
     EXPECT_LE(frames, packets.size() * 1152);
 }
 
-// AAC as ADTS frames, as raw frames with an 'esds' cookie, and as raw frames with no cookie at
-// all (the configuration is then built from the stream description).
+// AAC as ADTS frames, as raw frames with the cookie of an 'esds', and as raw frames with no
+// cookie at all (the configuration is then built from the stream description).
 TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
     if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const auto path = encodedFile("sweep.aac", "-c:a aac -b:a 128k -f adts", 4.0);
@@ -201,7 +202,8 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
     const auto format = compressedFormat(kAudioFormatMPEG4AAC, 44100, 2, 1024, 2);
     const size_t header = (file[1] & 1) ? 7 : 9;
 
-    // AudioSpecificConfig from the ADTS header, wrapped as an 'esds' atom.
+    // AudioSpecificConfig from the ADTS header, wrapped as an 'esds' atom; the queue gets the
+    // cookie the parser makes of it.
     const uint8_t profile = file[2] >> 6, rateIndex = (file[2] >> 2) & 15;
     const uint8_t channelConfig = uint8_t(((file[2] & 1) << 2) | (file[3] >> 6));
     const uint8_t asc0 = uint8_t(((profile + 1) << 3) | (rateIndex >> 1));
@@ -211,6 +213,9 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
                                        0x04, 17, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                        0x05, 2, asc0, asc1,
                                        0x06, 1, 2};
+    const auto descriptor = audio::parsing::parseEsDescriptor(esds.data() + 8, esds.size() - 8);
+    ASSERT_TRUE(descriptor);
+    const std::vector<uint8_t> cookie = descriptor->decoderSpecificInfo;
 
     {
         SCOPED_TRACE("ADTS frames");
@@ -218,8 +223,8 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
                       2, 3000);
     }
     {
-        SCOPED_TRACE("raw frames with esds");
-        expectMatches(playThroughQueue(format, packPackets(file, packets, 2048, header), 2048, esds),
+        SCOPED_TRACE("raw frames with the cookie of an esds");
+        expectMatches(playThroughQueue(format, packPackets(file, packets, 2048, header), 2048, cookie),
                       *reference, 2, 3000);
     }
     {

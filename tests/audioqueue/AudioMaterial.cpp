@@ -11,6 +11,7 @@
 #include <set>
 
 #include "QueueTestClient.h"
+#include "platform/audio/parser/Mp3FrameHeader.h"
 
 namespace queuetest {
 
@@ -135,30 +136,18 @@ AudioStreamBasicDescription compressedFormat(uint32_t formatID, double rate, uin
 }
 
 std::vector<Packet> splitMp3Frames(const std::vector<uint8_t>& file) {
-    static const int kBitrates1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int kBitrates2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
     std::vector<Packet> packets;
     size_t at = 0;
     if (file.size() > 10 && std::memcmp(file.data(), "ID3", 3) == 0) {
         at = 10 + ((size_t(file[6]) << 21) | (size_t(file[7]) << 14) | (size_t(file[8]) << 7) | file[9]);
     }
     while (at + 4 <= file.size()) {
-        const uint32_t h = (uint32_t(file[at]) << 24) | (uint32_t(file[at + 1]) << 16) |
-                           (uint32_t(file[at + 2]) << 8) | file[at + 3];
-        const int version = (h >> 19) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-        const int layer = (h >> 17) & 3;    // 1 is layer III
-        const int bitrateIndex = (h >> 12) & 15;
-        const int rateIndex = (h >> 10) & 3;
-        if ((h & 0xFFE00000) != 0xFFE00000 || version == 1 || layer != 1 || bitrateIndex == 0 ||
-            bitrateIndex == 15 || rateIndex == 3) {
+        audio::parsing::Mp3FrameHeader header;
+        if (!audio::parsing::readMp3FrameHeader(file.data() + at, header)) {
             ++at;  // not a frame header: look further
             continue;
         }
-        const bool mpeg1 = version == 3;
-        const int rate = kRates[mpeg1 ? 0 : version == 2 ? 1 : 2][rateIndex];
-        const int bitrate = (mpeg1 ? kBitrates1 : kBitrates2)[bitrateIndex] * 1000;
-        const size_t size = size_t((mpeg1 ? 144 : 72) * bitrate / rate + ((h >> 9) & 1));
+        const size_t size = header.frameLength;
         if (at + size > file.size()) break;
         packets.push_back({at, size});
         at += size;

@@ -1,8 +1,10 @@
-// Magic cookies in their usual wrappings give the decoder configuration; damaged ones give
-// nothing rather than a read past their end.
+// The decoder takes its configuration from the cookie the parser hands on, as it is; damaged
+// cookies never reach it as a configuration, and formats without one get none.
 
 #include <gtest/gtest.h>
 
+#include "platform/audio/parser/AlacConfig.h"
+#include "platform/audio/parser/EsDescriptor.h"
 #include "platform/audio/queue/MagicCookie.h"
 
 namespace audio {
@@ -15,45 +17,71 @@ const Bytes kEsDescriptor = {0x03, 25, 0, 1, 0,
                              0x04, 17, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                              0x05, 2, 0x12, 0x10,
                              0x06, 1, 2};
+const Bytes kAlacConfig = {0, 0, 0x10, 0, 0, 16, 40, 10, 14, 2, 0, 255,
+                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAC, 0x44};
 
-TEST(MagicCookie, AacConfigComesOutOfEveryWrapping) {
-    Bytes atom = {0, 0, 0, 39, 'e', 's', 'd', 's', 0, 0, 0, 0};
-    atom.insert(atom.end(), kEsDescriptor.begin(), kEsDescriptor.end());
-    Bytes payload = {0, 0, 0, 0};
-    payload.insert(payload.end(), kEsDescriptor.begin(), kEsDescriptor.end());
-    const Bytes decoderConfig(kEsDescriptor.begin() + 5, kEsDescriptor.begin() + 24);
-    // A length written in four 7-bit groups, as some muxers do.
-    const Bytes longLengths = {0x03, 0x80, 0x80, 0x80, 28, 0, 1, 0,
-                               0x04, 0x80, 0x80, 0x80, 20, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                               0x05, 0x80, 0x80, 0x80, 2, 0x12, 0x10};
-
-    EXPECT_EQ(aacConfigFromCookie(atom), kAsc);
-    EXPECT_EQ(aacConfigFromCookie(payload), kAsc);
-    EXPECT_EQ(aacConfigFromCookie(kEsDescriptor), kAsc);
-    EXPECT_EQ(aacConfigFromCookie(decoderConfig), kAsc);
-    EXPECT_EQ(aacConfigFromCookie(longLengths), kAsc);
-    EXPECT_EQ(aacConfigFromCookie(kAsc), kAsc);
-}
-
-TEST(MagicCookie, DamagedAacCookiesGiveNothing) {
-    for (size_t cut = 1; cut < kEsDescriptor.size() - 4; ++cut) {
-        const Bytes truncated(kEsDescriptor.begin(), kEsDescriptor.begin() + long(cut));
-        EXPECT_TRUE(aacConfigFromCookie(truncated).empty()) << "cut at " << cut;
-    }
-    Bytes lying = kEsDescriptor;
-    lying[1] = 0x7F;  // claims more than there is
-    EXPECT_TRUE(aacConfigFromCookie(lying).empty());
-    EXPECT_TRUE(aacConfigFromCookie(Bytes{}).empty());
-    EXPECT_TRUE(aacConfigFromCookie(Bytes{0x00, 0x00}).empty());
-}
-
-TEST(MagicCookie, AacConfigFromTheStreamDescription) {
+AudioStreamBasicDescription aacFormat(uint32_t formatID = kAudioFormatMPEG4AAC) {
     AudioStreamBasicDescription format{};
     format.mSampleRate = 44100;
     format.mChannelsPerFrame = 2;
-    format.mFormatID = kAudioFormatMPEG4AAC;
+    format.mFormatID = formatID;
     format.mFormatFlags = 2;
+    return format;
+}
+
+AudioStreamBasicDescription alacFormat() {
+    AudioStreamBasicDescription format{};
+    format.mSampleRate = 44100;
+    format.mChannelsPerFrame = 2;
+    format.mFormatID = kAudioFormatAppleLossless;
+    format.mFormatFlags = 1;
+    return format;
+}
+
+Bytes alacAtom() {
+    Bytes atom = {0, 0, 0, 36, 'a', 'l', 'a', 'c', 0, 0, 0, 0};
+    atom.insert(atom.end(), kAlacConfig.begin(), kAlacConfig.end());
+    return atom;
+}
+
+// What the parser makes of an 'esds' payload in its usual forms (with version and flags, with
+// lengths in four 7-bit groups) is the AudioSpecificConfig, and the decoder takes it unchanged.
+TEST(MagicCookie, AacDecoderTakesTheParsersCookie) {
+    Bytes payload = {0, 0, 0, 0};
+    payload.insert(payload.end(), kEsDescriptor.begin(), kEsDescriptor.end());
+    const Bytes longLengths = {0x03, 0x80, 0x80, 0x80, 28, 0, 1, 0,
+                               0x04, 0x80, 0x80, 0x80, 20, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                               0x05, 0x80, 0x80, 0x80, 2, 0x12, 0x10};
+    for (const Bytes& esds : {kEsDescriptor, payload, longLengths}) {
+        const auto descriptor = parsing::parseEsDescriptor(esds.data(), esds.size());
+        ASSERT_TRUE(descriptor);
+        EXPECT_EQ(descriptor->decoderSpecificInfo, kAsc);
+        EXPECT_EQ(decoderConfig(aacFormat(), descriptor->decoderSpecificInfo), kAsc);
+    }
+    EXPECT_EQ(decoderConfig(aacFormat(kAudioFormatMPEG4AAC_HE), kAsc), kAsc);
+}
+
+// Damaged descriptors give the parser no cookie to hand on; formats that need no
+// configuration get none, whatever bytes come with them.
+TEST(MagicCookie, DamagedAacCookiesGiveNothing) {
+    for (size_t cut = 1; cut < kEsDescriptor.size() - 4; ++cut) {
+        const Bytes truncated(kEsDescriptor.begin(), kEsDescriptor.begin() + long(cut));
+        const auto descriptor = parsing::parseEsDescriptor(truncated.data(), truncated.size());
+        EXPECT_TRUE(!descriptor || descriptor->decoderSpecificInfo.empty()) << "cut at " << cut;
+    }
+    Bytes lying = kEsDescriptor;
+    lying[1] = 0x7F;  // claims more than there is
+    EXPECT_FALSE(parsing::parseEsDescriptor(lying.data(), lying.size()));
+    AudioStreamBasicDescription mp3{};
+    mp3.mFormatID = kAudioFormatMPEGLayer3;
+    EXPECT_TRUE(decoderConfig(mp3, kAsc).empty());
+}
+
+// Raw AAC packets without a cookie get a configuration built from the stream description.
+TEST(MagicCookie, AacConfigFromTheStreamDescription) {
+    AudioStreamBasicDescription format = aacFormat();
     EXPECT_EQ(aacConfigFromFormat(format), kAsc);
+    EXPECT_EQ(decoderConfig(format, {}), kAsc);
     // High efficiency: the core runs at half the rate; v2 has a mono core.
     format.mFormatID = kAudioFormatMPEG4AAC_HE;
     EXPECT_EQ(aacConfigFromFormat(format), (Bytes{0x13, 0x90}));
@@ -65,23 +93,21 @@ TEST(MagicCookie, AacConfigFromTheStreamDescription) {
     EXPECT_EQ(aacConfigFromFormat(format), (Bytes{0x17, 0x80, 0x55, 0xF0, 0x10}));
 }
 
-TEST(MagicCookie, AlacConfigComesOutOfEveryWrapping) {
-    Bytes config(24);
-    for (size_t i = 0; i < config.size(); ++i) config[i] = uint8_t(i + 1);
-    Bytes atom = {0, 0, 0, 36, 'a', 'l', 'a', 'c', 0, 0, 0, 0};
-    atom.insert(atom.end(), config.begin(), config.end());
+// The 'alac' atom the parser makes of any CAF or MP4 wrapping is what the ALAC decoder takes;
+// anything that is not such an atom is no configuration.
+TEST(MagicCookie, AlacDecoderTakesTheParsersAtom) {
+    const Bytes atom = alacAtom();
     Bytes chain = {0, 0, 0, 12, 'f', 'r', 'm', 'a', 'a', 'l', 'a', 'c'};
     chain.insert(chain.end(), atom.begin(), atom.end());
     chain.insert(chain.end(), {0, 0, 0, 8, 0, 0, 0, 0});
-    Bytes versioned = {0, 0, 0, 0};
-    versioned.insert(versioned.end(), config.begin(), config.end());
-
-    EXPECT_EQ(alacConfigFromCookie(config), atom);
-    EXPECT_EQ(alacConfigFromCookie(atom), atom);
-    EXPECT_EQ(alacConfigFromCookie(chain), atom);
-    EXPECT_EQ(alacConfigFromCookie(versioned), atom);
-    EXPECT_TRUE(alacConfigFromCookie(Bytes(atom.begin(), atom.end() - 1)).empty());
-    EXPECT_TRUE(alacConfigFromCookie(Bytes{'a', 'l', 'a', 'c'}).empty());
+    for (const Bytes& cookie : {kAlacConfig, atom, chain}) {
+        const auto config = parsing::parseAlacCookie(cookie.data(), cookie.size());
+        ASSERT_TRUE(config);
+        EXPECT_EQ(decoderConfig(alacFormat(), config->atom), atom);
+    }
+    EXPECT_TRUE(decoderConfig(alacFormat(), Bytes(atom.begin(), atom.end() - 1)).empty());
+    EXPECT_TRUE(decoderConfig(alacFormat(), Bytes{'a', 'l', 'a', 'c'}).empty());
+    EXPECT_TRUE(decoderConfig(alacFormat(), chain).empty());
 }
 
 }  // namespace

@@ -2,14 +2,11 @@
 
 #include <cstring>
 
+#include "platform/audio/parser/Mp3FrameHeader.h"
+
 namespace station {
 
 namespace {
-
-// Layer III bit rates in kbit/s by bit-rate index; index 0 (free format) and 15 are invalid.
-constexpr int kBitratesMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-constexpr int kBitratesMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-constexpr int kSampleRatesMpeg1[3] = {44100, 48000, 32000};
 
 size_t id3v2Length(std::span<const uint8_t> file) {
     if (file.size() < 10 || std::memcmp(file.data(), "ID3", 3) != 0) return 0;
@@ -34,25 +31,18 @@ bool isHeaderFrame(std::span<const uint8_t> frame, const Mp3FrameHeader& h) {
 }  // namespace
 
 std::optional<Mp3FrameHeader> parseMp3FrameHeader(std::span<const uint8_t> b) {
-    if (b.size() < 4) return std::nullopt;
-    if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return std::nullopt;
-    const int versionBits = (b[1] >> 3) & 3;
-    const int layerBits = (b[1] >> 1) & 3;
-    const int bitrateIndex = b[2] >> 4;
-    const int rateIndex = (b[2] >> 2) & 3;
-    const int padding = (b[2] >> 1) & 1;
-    const int channelMode = b[3] >> 6;
-    if (versionBits == 1 || layerBits != 1 || rateIndex == 3) return std::nullopt;
-
+    using audio::parsing::MpegVersion;
+    audio::parsing::Mp3FrameHeader frame;
+    if (b.size() < 4 || !audio::parsing::readMp3FrameHeader(b.data(), frame)) return std::nullopt;
     Mp3FrameHeader h;
-    h.mpegVersion = versionBits == 3 ? 10 : versionBits == 2 ? 20 : 25;
-    h.bitrateKbps = (h.mpegVersion == 10 ? kBitratesMpeg1 : kBitratesMpeg2)[bitrateIndex];
-    if (h.bitrateKbps == 0) return std::nullopt;
-    h.sampleRate = kSampleRatesMpeg1[rateIndex] / (h.mpegVersion == 10 ? 1 : h.mpegVersion == 20 ? 2 : 4);
-    h.channels = channelMode == 3 ? 1 : 2;
-    h.samplesPerFrame = h.mpegVersion == 10 ? 1152 : 576;
-    const size_t slotsPerSecond = static_cast<size_t>(h.samplesPerFrame / 8) * 1000;
-    h.frameLength = slotsPerSecond * h.bitrateKbps / h.sampleRate + padding;
+    h.mpegVersion = frame.version == MpegVersion::Mpeg1   ? 10
+                    : frame.version == MpegVersion::Mpeg2 ? 20
+                                                          : 25;
+    h.bitrateKbps = int(frame.bitRate / 1000);
+    h.sampleRate = int(frame.sampleRate);
+    h.channels = int(frame.channels);
+    h.samplesPerFrame = int(frame.samplesPerFrame);
+    h.frameLength = frame.frameLength;
     return h;
 }
 

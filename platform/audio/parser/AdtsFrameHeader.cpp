@@ -1,11 +1,11 @@
 #include "platform/audio/parser/AdtsFrameHeader.h"
 
+#include "platform/audio/AudioTypes.h"
+
 namespace audio::parsing {
 
 uint32_t aacSampleRateForIndex(uint32_t index) {
-    static constexpr uint32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                            22050, 16000, 12000, 11025, 8000, 7350};
-    return index < 13 ? kRates[index] : 0;
+    return index < audio::kMPEG4AudioSampleRates.size() ? audio::kMPEG4AudioSampleRates[index] : 0;
 }
 
 bool readAdtsFrameHeader(const uint8_t* p, AdtsFrameHeader& out) {

@@ -19,7 +19,7 @@ bool is(const uint8_t* p, const char* code) { return std::memcmp(p, code, 4) == 
 }  // namespace
 
 AiffParser::AiffParser(ParserOutput& output, std::optional<uint64_t> start)
-    : ContainerParser(output, start) {}
+    : PcmFileParser(output, start) {}
 
 double AiffParser::extendedToDouble(const uint8_t* p) {
     const bool negative = p[0] & 0x80;
@@ -84,19 +84,13 @@ ParseStep AiffParser::run(const uint8_t* data, size_t size) {
                 if (!unknown && uint64_t(soundChunkSize_) < 8 + leadIn_) {
                     return failed(kAudioFileStreamError_InvalidFile);
                 }
-                dataBytes_ = unknown ? std::nullopt : std::optional<uint64_t>(soundChunkSize_ - 8 - leadIn_);
-                dataPadded_ = !unknown && (soundChunkSize_ & 1);
-                const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
-                description_.dataOffset = position_ ? int64_t(*position_ + at + 8 + leadIn_) : 0;
-                if (dataBytes_) {
-                    description_.audioDataByteCount = *dataBytes_;
-                    description_.audioDataPacketCount = *dataBytes_ / bytesPerFrame;
-                }
-                described_ = true;
-                pcm_.start(bytesPerFrame, dataBytes_);
+                const uint64_t dataStart = position_ ? *position_ + at + 8 + leadIn_ : 0;
                 at += 8;
                 state_ = State::Data;
-                output_.publish(description_);
+                startData(dataStart,
+                          unknown ? std::nullopt
+                                  : std::optional<uint64_t>(soundChunkSize_ - 8 - leadIn_),
+                          !unknown && (soundChunkSize_ & 1));
                 break;
             }
             case State::Skip: {
@@ -160,28 +154,10 @@ OSStatus AiffParser::readCommon(const uint8_t* p, uint32_t) {
     return noErr;
 }
 
-void AiffParser::discontinuity() {
-    position_.reset();
-    if (!described_) {
-        state_ = State::Lost;
-        return;
-    }
+void AiffParser::resumeData(bool described) {
+    // A seek or a jump lands in the samples themselves, past the SSND offset field.
     leadIn_ = 0;
-    pcm_.start(description_.format.mBytesPerFrame, std::nullopt);
-    state_ = State::Data;
-}
-
-OSStatus AiffParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
-    if (!described_) return kAudioFileStreamError_DataUnavailable;
-    const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
-    const uint64_t at = PcmPacketizer::offsetOf(uint64_t(packet), bytesPerFrame, dataBytes_);
-    pcm_.start(bytesPerFrame, dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
-    position_ = uint64_t(description_.dataOffset) + at;
-    leadIn_ = 0;
-    state_ = State::Data;
-    offset = int64_t(at);
-    estimated = false;
-    return noErr;
+    state_ = described ? State::Data : State::Lost;
 }
 
 }  // namespace audio::parsing

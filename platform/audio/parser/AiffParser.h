@@ -6,17 +6,13 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/audio/parser/ContainerParser.h"
-#include "platform/audio/parser/PcmPacketizer.h"
+#include "platform/audio/parser/PcmFileParser.h"
 
 namespace audio::parsing {
 
-class AiffParser final : public ContainerParser {
+class AiffParser final : public PcmFileParser {
 public:
     AiffParser(ParserOutput& output, std::optional<uint64_t> start);
-
-    void discontinuity() override;
-    OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
     // The 80-bit extended float of the COMM chunk's sample rate; NaN when it is not finite.
     static double extendedToDouble(const uint8_t* p);
@@ -26,6 +22,7 @@ private:
 
     ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus readCommon(const uint8_t* p, uint32_t size);
+    void resumeData(bool described) override;
 
     State state_ = State::FormHeader;
     bool isAifc_ = false;
@@ -33,11 +30,6 @@ private:
     uint32_t soundChunkSize_ = 0;
     uint64_t leadIn_ = 0;         // bytes between the SSND header and the first sample
     bool haveCommon_ = false;
-    bool described_ = false;
-    StreamDescription description_;
-    std::optional<uint64_t> dataBytes_;
-    bool dataPadded_ = false;
-    PcmPacketizer pcm_;
 };
 
 }  // namespace audio::parsing

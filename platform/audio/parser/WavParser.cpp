@@ -21,7 +21,7 @@ constexpr uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
 }  // namespace
 
 WavParser::WavParser(ParserOutput& output, std::optional<uint64_t> start)
-    : ContainerParser(output, start) {}
+    : PcmFileParser(output, start) {}
 
 ParseStep WavParser::run(const uint8_t* data, size_t size) {
     size_t at = 0;
@@ -54,7 +54,7 @@ ParseStep WavParser::run(const uint8_t* data, size_t size) {
                     state_ = State::FormatChunk;
                 } else if (std::memcmp(p, "data", 4) == 0 && !described_) {
                     if (!haveFormat_) return failed(kAudioFileStreamError_InvalidFile);
-                    startData(position_ ? *position_ + at + 8 : 0, chunkSize);
+                    startDataChunk(position_ ? *position_ + at + 8 : 0, chunkSize);
                 } else {
                     skipRemaining_ = chunkSize == kUnknownSize ? UINT64_MAX : padded;
                     state_ = State::Skip;
@@ -115,43 +115,13 @@ OSStatus WavParser::readFormat(const uint8_t* p, uint32_t size) {
     return noErr;
 }
 
-void WavParser::startData(uint64_t dataStart, uint32_t declaredSize) {
+void WavParser::startDataChunk(uint64_t dataStart, uint32_t declaredSize) {
     const bool unknown = declaredSize == kUnknownSize || (declaredSize == 0 && riffSizeUnknown_);
-    const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
-    dataBytes_ = unknown ? std::nullopt : std::optional<uint64_t>(declaredSize);
-    dataPadded_ = !unknown && (declaredSize & 1);
-    description_.dataOffset = int64_t(dataStart);
-    if (dataBytes_) {
-        description_.audioDataByteCount = *dataBytes_;
-        description_.audioDataPacketCount = *dataBytes_ / bytesPerFrame;
-    }
-    described_ = true;
-    pcm_.start(bytesPerFrame, dataBytes_);
     state_ = State::Data;
-    output_.publish(description_);
+    startData(dataStart, unknown ? std::nullopt : std::optional<uint64_t>(declaredSize),
+              !unknown && (declaredSize & 1));
 }
 
-void WavParser::discontinuity() {
-    position_.reset();
-    if (!described_) {
-        state_ = State::Lost;
-        return;
-    }
-    // Taken to start on a frame: nothing in PCM tells where frames start.
-    pcm_.start(description_.format.mBytesPerFrame, std::nullopt);
-    state_ = State::Data;
-}
-
-OSStatus WavParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
-    if (!described_) return kAudioFileStreamError_DataUnavailable;
-    const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
-    const uint64_t at = PcmPacketizer::offsetOf(uint64_t(packet), bytesPerFrame, dataBytes_);
-    pcm_.start(bytesPerFrame, dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
-    position_ = uint64_t(description_.dataOffset) + at;
-    state_ = State::Data;
-    offset = int64_t(at);
-    estimated = false;
-    return noErr;
-}
+void WavParser::resumeData(bool described) { state_ = described ? State::Data : State::Lost; }
 
 }  // namespace audio::parsing

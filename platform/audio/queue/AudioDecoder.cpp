@@ -105,13 +105,7 @@ bool AudioDecoder::ensureOpen() {
         context->bits_per_coded_sample = pcmBytesPerSample(format_) * 8;
     }
 
-    std::vector<uint8_t> config;
-    if (codecId_ == AV_CODEC_ID_AAC) {
-        config = aacConfigFromCookie(cookie_);
-        if (config.empty()) config = aacConfigFromFormat(format_);
-    } else if (codecId_ == AV_CODEC_ID_ALAC) {
-        config = alacConfigFromCookie(cookie_);
-    }
+    const std::vector<uint8_t> config = decoderConfig(format_, cookie_);
     if (!config.empty()) {
         // Decoders read extradata with padding past the end, zeroed.
         context->extradata =

@@ -65,6 +65,8 @@ struct AudioQueueBuffer {
 using AudioQueueBufferRef = AudioQueueBuffer*;
 
 constexpr AudioQueuePropertyID kAudioQueueProperty_IsRunning = fourCC("aqrn");
+// The stream's magic cookie as the parser hands it on: the AudioSpecificConfig for AAC, the
+// 36-byte 'alac' atom for ALAC.
 constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourCC("aqmc");
 
 constexpr OSStatus kAudioQueueErr_InvalidBuffer = -66687;
