@@ -1,10 +1,16 @@
 #include "platform/ui/Button.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace ui {
 
-Button::Button(Rect frame) : View(frame) { setCursor(Qt::PointingHandCursor); }
+Button::Button(Rect frame) : View(frame) {
+    setCursor(Qt::PointingHandCursor);
+    // Every touch on a button is the button's, also while disabled (when Qt delivers it none
+    // and would hand it on to the view behind).
+    setAttribute(Qt::WA_NoMousePropagation);
+}
 
 void Button::setImage(ImageRef image, ControlState state) {
     if (state != ControlState::Normal) return;
@@ -37,10 +43,9 @@ void Button::setTitleFont(const Font& font) {
     update();
 }
 
-void Button::setEnabled(bool enabled) {
-    enabled_ = enabled;
-    if (!enabled) highlighted_ = false;
-    update();
+void Button::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) highlighted_ = false;
+    View::changeEvent(event);
 }
 
 void Button::sendAction() {
@@ -52,7 +57,7 @@ void Button::sendAction() {
 }
 
 bool Button::handleTouch(TouchPhase phase, Point location) {
-    if (!enabled_) return true;
+    if (!isEnabled()) return true;
     const bool inside = bounds().contains(location);
     switch (phase) {
         case TouchPhase::Began:
@@ -81,14 +86,14 @@ void Button::drawContents(QPainter& painter) {
         const QRectF target(area.center().x() - fitted.width() / 2,
                             area.center().y() - fitted.height() / 2, fitted.width(),
                             fitted.height());
-        if (!enabled_) painter.setOpacity(0.4);
+        if (!isEnabled()) painter.setOpacity(0.4);
         painter.drawPixmap(target, image_->pixmap(), QRectF(QPointF(0, 0), imageSize));
         painter.setOpacity(1.0);
     }
     if (title_ && !title_->empty()) {
         painter.setFont(titleFont_.toQFont());
         QColor color = titleColor_.toQColor();
-        if (!enabled_) color.setAlphaF(0.4f);
+        if (!isEnabled()) color.setAlphaF(0.4f);
         painter.setPen(color);
         painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(*title_));
     }

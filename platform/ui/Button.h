@@ -33,8 +33,7 @@ public:
     void setTitleColor(Color color);
     void setTitleFont(const Font& font);
 
-    bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled);
+    // Enabled is QWidget's: a disabled button is drawn dimmed and swallows touches.
     bool isHighlighted() const { return highlighted_; }
 
     // Runs on a touch up inside, with the button as sender.
@@ -45,13 +44,13 @@ public:
 protected:
     void drawContents(QPainter& painter) override;
     bool handleTouch(TouchPhase phase, Point location) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     ImageRef image_;
     std::optional<std::string> title_;
     Color titleColor_ = Color::white();
     Font titleFont_ = Font::boldSystemFont(15);
-    bool enabled_ = true;
     bool highlighted_ = false;
     std::function<void(Button&)> action_;
 };

@@ -10,7 +10,11 @@ constexpr float kThumbRadius = 11;  // points
 constexpr float kTrackHeight = 4;
 }  // namespace
 
-Slider::Slider(Rect frame) : View(frame) {}
+Slider::Slider(Rect frame) : View(frame) {
+    // Every touch on a slider is the slider's, also while disabled (when Qt delivers it none
+    // and would hand it on to the view behind).
+    setAttribute(Qt::WA_NoMousePropagation);
+}
 
 void Slider::setValue(float value) {
     value_ = std::clamp(value, minimum_, maximum_);
@@ -21,11 +25,6 @@ void Slider::setRange(float minimum, float maximum) {
     minimum_ = minimum;
     maximum_ = std::max(minimum, maximum);
     setValue(value_);
-}
-
-void Slider::setEnabled(bool enabled) {
-    enabled_ = enabled;
-    update();
 }
 
 void Slider::setMinimumTrackColor(Color color) {
@@ -47,7 +46,7 @@ float Slider::valueAt(Point location) const {
 }
 
 bool Slider::handleTouch(TouchPhase phase, Point location) {
-    if (!enabled_) return true;
+    if (!isEnabled()) return true;
     if (phase == TouchPhase::Ended) return true;
     const float newValue = valueAt(location);
     if (newValue != value_) {
@@ -66,7 +65,7 @@ void Slider::drawContents(QPainter& painter) {
     const float fraction = range > 0 ? (value_ - minimum_) / range : 0;
     const QRectF full = toPixels(track);
     const QRectF done(full.x(), full.y(), full.width() * fraction, full.height());
-    painter.setOpacity(enabled_ ? 1.0 : 0.45);
+    painter.setOpacity(isEnabled() ? 1.0 : 0.45);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(190, 190, 196));
     painter.drawRoundedRect(full, full.height() / 2, full.height() / 2);

@@ -19,9 +19,6 @@ public:
     float maximumValue() const { return maximum_; }
     void setRange(float minimum, float maximum);
 
-    bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled);
-
     void setAction(std::function<void(Slider&)> action) { action_ = std::move(action); }
 
     Color minimumTrackColor() const { return minimumTrack_; }
@@ -38,7 +35,6 @@ private:
     float value_ = 0;
     float minimum_ = 0;
     float maximum_ = 100;
-    bool enabled_ = true;
     Color minimumTrack_ = Color::rgb(0.20f, 0.48f, 0.96f);
     std::function<void(Slider&)> action_;
 };

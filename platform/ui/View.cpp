@@ -101,9 +101,17 @@ void View::setAlpha(float alpha) {
     applyAlpha();
 }
 
-void View::setHidden(bool hidden) {
+void View::setVisible(bool visible) {
+    hidden_ = !visible;
+    if (visible && !parentWidget() && !isRootWindow_) return;
+    QWidget::setVisible(visible);
+}
+
+void View::setParentKeepingVisibility(QWidget* parent) {
+    // Qt hides a widget that changes parent, through setVisible; the setting stays ours.
+    const bool hidden = hidden_;
+    setParent(parent);
     hidden_ = hidden;
-    applyVisibility();
 }
 
 void View::applyVisibility() {
@@ -162,7 +170,7 @@ void View::applyTouchability() {
 
 void View::addSubview(View* view) {
     if (!view || view == this) return;
-    view->setParent(this);
+    view->setParentKeepingVisibility(this);
     view->applyGeometry();
     view->raise();
     view->applyVisibility();
@@ -180,7 +188,7 @@ void View::bringSubviewToFront(View* view) {
 void View::removeFromSuperview() {
     if (!parentWidget()) return;
     QWidget::setVisible(false);
-    setParent(nullptr);
+    setParentKeepingVisibility(nullptr);
 }
 
 View* View::superview() const { return dynamic_cast<View*>(parentWidget()); }
@@ -258,6 +266,11 @@ void View::paintEvent(QPaintEvent*) {
         painter.translate(-pivot);
     }
     drawContents(painter);
+}
+
+void View::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange) update();
+    QWidget::changeEvent(event);
 }
 
 bool View::handleTouch(TouchPhase phase, Point location) {

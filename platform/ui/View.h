@@ -47,10 +47,11 @@ public:
 
     float alpha() const { return alpha_; }
     void setAlpha(float alpha);
-    // The view's own hidden setting, whatever its superview does. These hide QWidget's
-    // functions of the same name, whose flag Qt also sets while a widget changes parent.
-    bool isHidden() const { return hidden_; }
-    void setHidden(bool hidden);
+    // Hidden and enabled are Qt's own (setHidden, isHidden, setEnabled, isEnabled), so that
+    // focus and accessibility see what the screen shows. A view outside any hierarchy is not
+    // on screen: showing it only records the setting (it must not open as a window of its
+    // own), which it keeps when it is added to a superview or moved to another.
+    void setVisible(bool visible) override;
 
     Color backgroundColor() const { return backgroundColor_; }
     void setBackgroundColor(Color color);
@@ -109,6 +110,7 @@ protected:
     virtual bool handleTouch(TouchPhase phase, Point location);
 
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -122,6 +124,7 @@ private:
     void applyTouchability();
     void applyVisibility();
     void placeSubviews();
+    void setParentKeepingVisibility(QWidget* parent);
     void dispatchTouch(TouchPhase phase, QMouseEvent* event);
 
     Rect frame_;
@@ -129,6 +132,7 @@ private:
     float alpha_ = 1;
     Color backgroundColor_ = Color::clear();
     bool userInteractionEnabled_ = true;
+    // The hidden setting, kept across a change of parent (which Qt hides the widget for).
     bool hidden_ = false;
     bool isRootWindow_ = false;
     std::optional<Rect> presentationFrame_;

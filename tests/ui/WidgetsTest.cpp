@@ -169,7 +169,9 @@ TEST_F(WidgetsTest, VolumeViewDrivesTheOutputVolume) {
 // The indicator is hidden until started, spins on the main queue, and hides again when
 // stopped; the indicator the screens make (style 2) is small.
 TEST_F(WidgetsTest, ActivityIndicator) {
-    ui::ActivityIndicatorView spinner(ui::ActivityIndicatorView::Gray);
+    ui::View screen(ui::Rect(0, 0, 320, 480));
+    auto& spinner = *new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
+    screen.addSubview(&spinner);
     spinner.setCenter({160, 400});
     EXPECT_EQ(spinner.frame(), ui::Rect(150, 390, 20, 20));
     EXPECT_TRUE(spinner.isHidden());
