@@ -32,20 +32,20 @@ void OstraRadioAppDelegate::setTabBarController(std::unique_ptr<myTabeBare> cont
 }
 
 void OstraRadioAppDelegate::applicationDidFinishLaunching() {
-    // 1. The players start on the live stream.
+    // The players start on the live stream.
     setSongURL(endpoints::kLiveStreamURL);
 
-    // 2. The tab bar fills the window and its first screen appears.
+    // The tab bar fills the window and its first screen appears.
     tabBarController_->beginAppearanceTransition(true, false);
     window_->addSubview(tabBarController_->view());
     tabBarController_->endAppearanceTransition();
 
-    // 3. The splash goes on top.
+    // The splash goes on top.
     splash_ = std::make_unique<splashScreen>();
     v = splash_->view();
     window_->addSubview(v);
 
-    // 4. Fade it out.
+    // Fade it out.
     fadeTimer_ = platform::MainQueue::main().scheduleTimer(
         kFadeInterval, true, [this](platform::Timer& timer) { myMethod(timer); });
 }

@@ -4,7 +4,6 @@
 #include "platform/Log.h"
 #include "platform/PercentEscape.h"
 #include "platform/ui/URLOpener.h"
-#include "platform/ui/VolumeView.h"
 #include "screens/ScreenSupport.h"
 #include "screens/StationBackdrop.h"
 #include "streaming/AudioStreamer.h"
@@ -58,7 +57,7 @@ void AudioPlayerViewController::loadView() {
 }
 
 void AudioPlayerViewController::viewDidLoad() {
-    // 1. Both notifications for as long as the screen exists, whichever tab shows. A reload
+    // Both notifications for as long as the screen exists, whichever tab shows. A reload
     //    after an unload replaces the registrations rather than doubling them.
     removeScreenObservers();
     auto& centre = platform::NotificationCenter::defaultCenter();
@@ -67,11 +66,11 @@ void AudioPlayerViewController::viewDidLoad() {
     showControlsToken_ = centre.addObserver(
         "ShowControls", nullptr, [this](const platform::Notification& n) { ShowControl(n); });
 
-    // 2. The marquee, added to the view only once it has its text.
+    // The marquee, added to the view only once it has its text.
     if (autoScrollLabel1_ && !autoScrollLabel1_->parent()) delete autoScrollLabel1_.data();
     autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
 
-    // 3. The stream starts by itself shortly after the screen is built.
+    // The stream starts by itself shortly after the screen is built.
     std::weak_ptr<bool> alive = alive_;
     platform::MainQueue::main().postAfter(kStartDelay, [this, alive] {
         if (auto still = alive.lock(); still && *still) stratStream();
@@ -79,7 +78,7 @@ void AudioPlayerViewController::viewDidLoad() {
 }
 
 void AudioPlayerViewController::stratStream() {
-    // 1-2. The sponsor text, fetched synchronously, into the marquee.
+    // The sponsor text, fetched synchronously, into the marquee.
     const std::optional<std::string> text = FetchAd(addresses_.adListURL).getAds();
     ui::View* root = view();
     if (!autoScrollLabel1_) autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
@@ -88,23 +87,16 @@ void AudioPlayerViewController::stratStream() {
     autoScrollLabel1_->scroll();
     root->addSubview(autoScrollLabel1_);
 
-    // 3-4. Only the first call on a view builds the stream; later ones refresh the text.
+    // Only the first call on a view builds the stream; later ones refresh the text.
     const std::string songURL = screens::currentSongURL(addresses_);
     if (streamer_) return;
 
-    // 5-8. A streamer on the escaped URL, observed from itself only.
+    // A streamer on the escaped URL, observed from itself only.
     streamer_.create(platform::addPercentEscapes(songURL));
 
-    // 9-11. The button, the volume control on top, the (never started) indicator.
+    // The button, the volume control on top, the (never started) indicator; then the stream.
     playButton_->setImage(screens::kPlayButtonImage);
-    auto* volumeView = new ui::VolumeView(ui::Rect(10, 5, 300, 36));
-    valView_->addSubview(volumeView);
-    root->addSubview(valView_);
-    spinner_ = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
-    spinner_->setCenter({160, 400});
-    root->addSubview(spinner_);
-
-    // 12.
+    spinner_ = screens::addPlayerControls(*root, *valView_).indicator;
     streamer_->start();
 }
 

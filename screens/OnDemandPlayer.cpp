@@ -70,18 +70,9 @@ void OnDemandPlayer::loadView() {
     playButton_->setAction([this](ui::Button& sender) { startTheAction(sender); });
     root->addSubview(playButton_);
 
-    lbltime_ = new ui::Label(ui::Rect(10, 200, 300, 24));
-    lbltime_->setFont(ui::Font::systemFont(16));
-    lbltime_->setTextColor(ui::Color::white());
-    lbltime_->setTextAlignment(ui::TextAlignment::Center);
-    lbltime_->setText("Time Played:");
-    root->addSubview(lbltime_);
-
-    progressSlider_ = new ui::Slider(ui::Rect(20, 232, 280, 30));
-    progressSlider_->setRange(0, 100);
-    progressSlider_->setEnabled(false);
-    progressSlider_->setAction([this](ui::Slider& slider) { sliderMoved(slider); });
-    root->addSubview(progressSlider_);
+    lbltime_ = screens::addTimeLabel(*root, ui::Rect(10, 200, 300, 24));
+    progressSlider_ = screens::addProgressSlider(*root, ui::Rect(20, 232, 280, 30),
+                                                 [this](ui::Slider& slider) { sliderMoved(slider); });
 
     valView_ = new ui::View(ui::Rect(0, 300, 320, 46));
     root->addSubview(valView_);
@@ -93,13 +84,13 @@ void OnDemandPlayer::loadView() {
 void OnDemandPlayer::viewDidLoad() {
     ui::View* root = view();
 
-    // 1-2. The two marquees, and the controls back on any touch of the tab bar.
+    // The two marquees, and the controls back on any touch of the tab bar.
     autoScrollLabel1_ = new AutoScrollLabel(ui::Rect(0, 40, 320, 19));
     autoScrollLabel2_ = new AutoScrollLabel(ui::Rect(0, 390, 320, 19));
     showControlsToken_ = platform::NotificationCenter::defaultCenter().addObserver(
         "ShowControls", nullptr, [this](const platform::Notification& n) { ShowControl(n); });
 
-    // 3-5. Sponsor text on top, author and title below; long texts scroll by themselves.
+    // Sponsor text on top, author and title below; long texts scroll by themselves.
     autoScrollLabel1_->setText(FetchAd(addresses_.adListURL).getAds());
     autoScrollLabel2_->setText("Artist: " + artist_ + "    Title: " + songTitle_);
     for (AutoScrollLabel* marquee : {autoScrollLabel1_.data(), autoScrollLabel2_.data()}) {
@@ -107,24 +98,21 @@ void OnDemandPlayer::viewDidLoad() {
         root->addSubview(marquee);
     }
 
-    // 6. The controls' fade, from a fresh start.
+    // The controls' fade, from a fresh start.
     controls_.startFresh();
 
-    // 7-12. The programme's own streamer, started at once, with its progress timer.
+    // The programme's own streamer, started at once, with its progress timer.
     const std::string songURL = screens::currentSongURL(addresses_);
     destroyStreamer();
     const std::string escaped = platform::addPercentEscapes(songURL);
     platform::log(escaped);
     streamer_.createAndStart(escaped);
 
-    // 13-15.
+    // The button, the volume control on top, the (never started) indicator.
     playButton_->setImage(screens::kPlayButtonImage);
-    volumeView_ = new ui::VolumeView(ui::Rect(10, 5, 300, 36));
-    valView_->addSubview(volumeView_);
-    root->addSubview(valView_);
-    spinner_ = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
-    spinner_->setCenter({160, 400});
-    root->addSubview(spinner_);
+    const screens::PlayerControls controls = screens::addPlayerControls(*root, *valView_);
+    volumeView_ = controls.volume;
+    spinner_ = controls.indicator;
 }
 
 void OnDemandPlayer::viewWillAppear(bool) {

@@ -84,11 +84,11 @@ ui::TableViewCell* On_DemandListViewController::cellForRowAtIndexPath(ui::TableV
 void On_DemandListViewController::didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath indexPath) {
     const int row = indexPath.row;
     if (row < 0 || static_cast<size_t>(row) >= urls().size()) return;
-    // 1-2. The URL first, then the news: the live screen stops, and the player reads it.
+    // The URL first, then the news: the live screen stops, and the player reads it.
     screens::setCurrentSongURL(addresses_, urls()[static_cast<size_t>(row)]);
     platform::NotificationCenter::defaultCenter().post("SongChanged", nullptr);
 
-    // 3-5. A new player for every choice; the stack owns it from now on.
+    // A new player for every choice; the stack owns it from now on.
     auto player = std::make_unique<OnDemandPlayer>(addresses_);
     player->setSongTitle(titleForRow(row));
     player->setArtist(artistForRow(row));

@@ -1,5 +1,9 @@
 #include "screens/ScreenSupport.h"
 
+#include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Slider.h"
+#include "platform/ui/VolumeView.h"
 #include "screens/StationAddresses.h"
 #include "streaming/AudioStreamer.h"
 
@@ -11,6 +15,36 @@ std::string currentSongURL(const StationAddresses& addresses) {
 
 void setCurrentSongURL(const StationAddresses& addresses, const std::string& url) {
     if (addresses.currentSong) addresses.currentSong->setURL(url);
+}
+
+ui::Label* addTimeLabel(ui::View& root, const ui::Rect& frame) {
+    auto* label = new ui::Label(frame);
+    label->setFont(ui::Font::systemFont(16));
+    label->setTextColor(ui::Color::white());
+    label->setTextAlignment(ui::TextAlignment::Center);
+    label->setText("Time Played:");
+    root.addSubview(label);
+    return label;
+}
+
+ui::Slider* addProgressSlider(ui::View& root, const ui::Rect& frame,
+                              std::function<void(ui::Slider&)> action) {
+    auto* slider = new ui::Slider(frame);
+    slider->setRange(0, 100);
+    slider->setEnabled(false);
+    slider->setAction(std::move(action));
+    root.addSubview(slider);
+    return slider;
+}
+
+PlayerControls addPlayerControls(ui::View& root, ui::View& volumeHolder) {
+    auto* volume = new ui::VolumeView(ui::Rect(10, 5, 300, 36));
+    volumeHolder.addSubview(volume);
+    root.addSubview(&volumeHolder);
+    auto* indicator = new ui::ActivityIndicatorView(ui::ActivityIndicatorView::Gray);
+    indicator->setCenter({160, 400});
+    root.addSubview(indicator);
+    return {volume, indicator};
 }
 
 bool needsReplacement(const AudioStreamer* streamer) {

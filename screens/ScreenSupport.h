@@ -4,11 +4,20 @@
 //
 // Main thread only.
 
+#include <functional>
 #include <memory>
 #include <string>
 
 class AudioStreamer;
 struct StationAddresses;
+namespace ui {
+class ActivityIndicatorView;
+class Label;
+class Slider;
+class View;
+class VolumeView;
+struct Rect;
+}  // namespace ui
 
 namespace screens {
 
@@ -21,6 +30,21 @@ inline constexpr const char* kStopButtonImage = "stopbutton.png";
 std::string currentSongURL(const StationAddresses& addresses);
 // Sets the current song's URL; nothing without a current song.
 void setCurrentSongURL(const StationAddresses& addresses, const std::string& url);
+
+// A player's "Time Played:" label: white, centred, 16 points.
+ui::Label* addTimeLabel(ui::View& root, const ui::Rect& frame);
+// A player's position slider, 0 to 100 and disabled: nothing to seek in until a programme with
+// a length plays.
+ui::Slider* addProgressSlider(ui::View& root, const ui::Rect& frame,
+                              std::function<void(ui::Slider&)> action);
+
+// The volume control in `volumeHolder`, which comes to the front of `root`, and the activity
+// indicator the live tab and the programme player add below their controls (and never start).
+struct PlayerControls {
+    ui::VolumeView* volume;
+    ui::ActivityIndicatorView* indicator;
+};
+PlayerControls addPlayerControls(ui::View& root, ui::View& volumeHolder);
 
 // A streamer that recorded an error is done for good: started again, its thread ends at once.
 // True when `streamer` is idle with such an error, so a play button must replace it.

@@ -37,19 +37,9 @@ void StreamingPlayerViewController::loadView() {
     volumeSlider_ = new ui::View(ui::Rect(20, 270, 280, 36));
     root->addSubview(volumeSlider_);
 
-    positionLabel_ = new ui::Label(ui::Rect(16, 326, 288, 24));
-    positionLabel_->setFont(ui::Font::systemFont(16));
-    positionLabel_->setTextColor(ui::Color::white());
-    positionLabel_->setTextAlignment(ui::TextAlignment::Center);
-    positionLabel_->setText("Time Played:");
-    root->addSubview(positionLabel_);
-
-    progressSlider_ = new ui::Slider(ui::Rect(20, 360, 280, 30));
-    progressSlider_->setRange(0, 100);
-    // Nothing to seek in until a programme with a length plays.
-    progressSlider_->setEnabled(false);
-    progressSlider_->setAction([this](ui::Slider& slider) { sliderMoved(slider); });
-    root->addSubview(progressSlider_);
+    positionLabel_ = screens::addTimeLabel(*root, ui::Rect(16, 326, 288, 24));
+    progressSlider_ = screens::addProgressSlider(*root, ui::Rect(20, 360, 280, 30),
+                                                 [this](ui::Slider& slider) { sliderMoved(slider); });
 
     setView(root);
 }
