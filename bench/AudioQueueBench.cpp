@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
                                                     : std::string(OSTRA_BENCH_FIXTURES) + "/long-10min-128k.mp3";
     const bool realTimeOnly = argc > 3 && std::string(argv[3]) == "--realtime-only";
     const double realTimeSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
-    const auto file = readFile(path);
+    const auto file = readFileBytes(path);
     if (file.empty()) {
         std::fprintf(stderr, "cannot read %s (build the 'fixtures' target)\n", path.c_str());
         return 1;

@@ -354,13 +354,5 @@ int32_t AudioStreamer::fileLengthFromHeaders(const HeaderMap& headers) {
 }
 
 audio::AudioFileTypeID AudioStreamer::hintForFileExtension(const std::string& fileExtension) {
-    if (fileExtension == "mp3") return audio::kAudioFileMP3Type;
-    if (fileExtension == "wav") return audio::kAudioFileWAVEType;
-    if (fileExtension == "aifc") return audio::kAudioFileAIFCType;
-    if (fileExtension == "aiff") return audio::kAudioFileAIFFType;
-    if (fileExtension == "m4a") return audio::kAudioFileM4AType;
-    if (fileExtension == "mp4") return audio::kAudioFileMPEG4Type;
-    if (fileExtension == "caf") return audio::kAudioFileCAFType;
-    if (fileExtension == "aac") return audio::kAudioFileAAC_ADTSType;
-    return audio::kAudioFileMP3Type;
+    return audio::AudioFileTypeHintForExtension(fileExtension);
 }

@@ -116,15 +116,7 @@ void ParserHarness::onPackets(void* client, uint32_t bytes, uint32_t count, cons
     if (self->closeInCallback_) AudioFileStreamClose(self->stream_);
 }
 
-std::string fixturePath(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
-
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<uint8_t> readFixture(const std::string& name) { return readFile(fixturePath(name)); }
+std::vector<uint8_t> readFixture(const std::string& name) { return readFileBytes(fixturePath(name)); }
 
 std::vector<ProbePacket> probePackets(const std::string& name) {
     std::ifstream in(fixturePath(name) + ".packets");
@@ -143,15 +135,7 @@ Recorded parseAll(const std::vector<uint8_t>& bytes, AudioFileTypeID hint, OSSta
 }
 
 AudioFileTypeID hintFor(const std::string& name) {
-    const std::string ext = name.substr(name.rfind('.') + 1);
-    if (ext == "wav") return kAudioFileWAVEType;
-    if (ext == "aifc") return kAudioFileAIFCType;
-    if (ext == "aiff") return kAudioFileAIFFType;
-    if (ext == "m4a") return kAudioFileM4AType;
-    if (ext == "mp4") return kAudioFileMPEG4Type;
-    if (ext == "caf") return kAudioFileCAFType;
-    if (ext == "aac") return kAudioFileAAC_ADTSType;
-    return kAudioFileMP3Type;
+    return AudioFileTypeHintForExtension(name.substr(name.rfind('.') + 1));
 }
 
 }  // namespace parsertest

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/audio/parser/AudioFileStream.h"
+#include "tests/support/TestFiles.h"
 
 namespace parsertest {
 
@@ -71,8 +72,8 @@ private:
     bool closeInCallback_ = false;
 };
 
-std::string fixturePath(const std::string& name);
-std::vector<uint8_t> readFile(const std::string& path);
+using testsupport::fixturePath;
+using testsupport::readFileBytes;
 std::vector<uint8_t> readFixture(const std::string& name);
 std::vector<ProbePacket> probePackets(const std::string& name);
 

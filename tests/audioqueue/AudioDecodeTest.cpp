@@ -143,7 +143,7 @@ TEST(LossyDecode, Mp3MatchesFfmpeg) {
         SCOPED_TRACE(name);
         const auto path = encodedFile(name, args, 4.0, channels, rate);
         ASSERT_FALSE(path.empty());
-        const auto file = readFile(path);
+        const auto file = readFileBytes(path);
         const auto loads = packPackets(file, splitMp3Frames(file), 2048);
         const auto format = compressedFormat(kAudioFormatMPEGLayer3, rate, uint32_t(channels),
                                              rate >= 32000 ? 1152 : 576);
@@ -157,7 +157,7 @@ TEST(LossyDecode, Mp3MatchesFfmpeg) {
 TEST(LossyDecode, Mp3WithoutDescriptionsPlaysTheSame) {
     if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const auto path = encodedFile("sweep-stereo.mp3", "-c:a libmp3lame -b:a 128k", 4.0);
-    const auto file = readFile(path);
+    const auto file = readFileBytes(path);
     const auto packets = splitMp3Frames(file);
     const auto format = compressedFormat(kAudioFormatMPEGLayer3, 44100, 2, 1152);
     const auto described = playThroughQueue(format, packPackets(file, packets, 2048), 2048);
@@ -171,7 +171,7 @@ TEST(LossyDecode, Mp3WithoutDescriptionsPlaysTheSame) {
 TEST(LossyDecode, DamagedMp3PacketsAreSkipped) {
     if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const auto path = encodedFile("sweep-stereo.mp3", "-c:a libmp3lame -b:a 128k", 4.0);
-    auto file = readFile(path);
+    auto file = readFileBytes(path);
     auto packets = splitMp3Frames(file);
     uint32_t noise = 99;
     for (size_t i = 20; i < 40; ++i) {
@@ -194,7 +194,7 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
     if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const auto path = encodedFile("sweep.aac", "-c:a aac -b:a 128k -f adts", 4.0);
     ASSERT_FALSE(path.empty());
-    const auto file = readFile(path);
+    const auto file = readFileBytes(path);
     const auto packets = splitAdtsFrames(file);
     ASSERT_GT(packets.size(), 100u);
     const auto reference = ffmpegDecode("-i " + path);

@@ -10,6 +10,7 @@
 
 #include "platform/audio/queue/AudioQueue.h"
 #include "platform/audio/sink/CaptureAudioSink.h"
+#include "tests/support/TestFiles.h"
 
 namespace queuetest {
 
@@ -27,7 +28,7 @@ std::optional<std::vector<float>> ffmpegDecode(const std::string& inputArgs);
 std::string encodedFile(const std::string& name, const std::string& encodeArgs, double seconds,
                         int channels = 2, int sampleRate = 44100);
 
-std::vector<uint8_t> readFile(const std::string& path);
+using testsupport::readFileBytes;
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<float> asFloats(const std::vector<uint8_t>& bytes);
 

@@ -17,7 +17,6 @@ namespace {
 
 using namespace audio;
 
-std::string fixture(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
 
 struct RoundTrip {
     ParsedStream parsed;
@@ -27,8 +26,8 @@ struct RoundTrip {
 
 RoundTrip roundTrip(const std::string& name) {
     RoundTrip result;
-    const auto path = fixture(name);
-    result.parsed = parseWithFileStream(readFile(path), hintForPath(path));
+    const auto path = testsupport::fixturePath(name);
+    result.parsed = parseWithFileStream(readFileBytes(path), hintForPath(path));
     if (result.parsed.format.mFormatID == 0) return result;
     result.played = playThroughQueue(result.parsed.format, fillLikeTheEngine(result.parsed),
                                      result.parsed.bufferSize, result.parsed.cookie);
@@ -49,7 +48,7 @@ class Fixture : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
-        if (!std::filesystem::exists(fixture(GetParam()))) {
+        if (!std::filesystem::exists(testsupport::fixturePath(GetParam()))) {
             GTEST_SKIP() << "fixture missing; build the 'fixtures' target";
         }
     }

@@ -71,15 +71,7 @@ uint32_t readUInt32(AudioFileStreamID stream, AudioFileStreamPropertyID id) {
 
 AudioFileTypeID hintForPath(const std::string& path) {
     const auto dot = path.rfind('.');
-    const std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    if (ext == "wav") return kAudioFileWAVEType;
-    if (ext == "aifc") return kAudioFileAIFCType;
-    if (ext == "aiff") return kAudioFileAIFFType;
-    if (ext == "m4a") return kAudioFileM4AType;
-    if (ext == "mp4") return kAudioFileMPEG4Type;
-    if (ext == "caf") return kAudioFileCAFType;
-    if (ext == "aac") return kAudioFileAAC_ADTSType;
-    return kAudioFileMP3Type;
+    return AudioFileTypeHintForExtension(dot == std::string::npos ? "" : path.substr(dot + 1));
 }
 
 ParsedStream parseWithFileStream(const std::vector<uint8_t>& file, AudioFileTypeID hint) {

@@ -39,15 +39,6 @@ std::string adList(const std::string& text) {
            "</array>\n</plist>\n";
 }
 
-std::string fixturePath(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string programmeBytes(size_t bytes) {
     // Untagged frames without an Info frame, so the streamer knows the length only from the
     // byte count; back-to-back copies are one longer stream of frames.

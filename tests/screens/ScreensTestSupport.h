@@ -24,6 +24,7 @@
 #include "platform/ui/Button.h"
 #include "screens/StationAddresses.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestFiles.h"
 
 namespace screentest {
 
@@ -38,8 +39,8 @@ std::string rssFeed(const std::vector<Programme>& programmes);
 // An XML property list whose last string is `text`.
 std::string adList(const std::string& text);
 
-std::string fixturePath(const std::string& name);
-std::string readFile(const std::string& path);
+using testsupport::fixturePath;
+using testsupport::readFile;
 // A 128 kb/s MP3 programme of `bytes` bytes, about bytes / 16000 seconds long, whose length
 // the streamer can tell only from the byte count.
 std::string programmeBytes(size_t bytes);

@@ -163,7 +163,7 @@ TEST(StationAudio, RealAudioHasTheFormsTheStationServes) {
 
     for (const auto& programme : station::stationProgrammes()) {
         SCOPED_TRACE(programme.file);
-        const auto bytes = readFile(audioDir() / programme.file);
+        const auto bytes = testsupport::readFileBytes(audioDir() / programme.file);
         ASSERT_GT(bytes.size(), 100000u);
         const std::string extension = programme.file.substr(programme.file.rfind('.'));
         if (extension == ".mp3") {
@@ -187,7 +187,7 @@ TEST(StationAudio, RealAudioHasTheFormsTheStationServes) {
 // decoded wave is no rougher than anywhere inside the loop.
 TEST(StationAudio, LiveLoopJoinsWithoutAClick) {
     ScratchFolder folder("seam");
-    const auto loop = readFile(audioDir() / station::kLiveLoopFile);
+    const auto loop = testsupport::readFileBytes(audioDir() / station::kLiveLoopFile);
     {
         std::ofstream twice(folder.path() / "twice.mp3", std::ios::binary);
         twice.write(reinterpret_cast<const char*>(loop.data()), static_cast<std::streamsize>(loop.size()));

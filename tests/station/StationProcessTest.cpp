@@ -83,8 +83,7 @@ public:
 
     void signal(int number) { ::kill(pid_, number); }
     std::string log() const {
-        auto bytes = readFile(logPath_);
-        return std::string(bytes.begin(), bytes.end());
+        return testsupport::readFile(logPath_);
     }
 
     uint16_t livePort = 0;

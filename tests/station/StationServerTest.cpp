@@ -77,7 +77,7 @@ std::string attribute(xmlNode* element, const char* name) {
 }
 
 std::string fileText(const std::filesystem::path& file) {
-    auto bytes = readFile(file);
+    auto bytes = testsupport::readFileBytes(file);
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -30,11 +30,6 @@ const std::filesystem::path& audioDir() {
     return dir;
 }
 
-std::vector<uint8_t> readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 RunningStation::RunningStation(station::StationConfig config) {
     config.address = "127.0.0.1";
     config.livePort = 0;

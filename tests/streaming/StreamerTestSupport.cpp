@@ -79,15 +79,6 @@ std::string StateHistory::describe() const {
     return text.str();
 }
 
-std::string fixturePath(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 Pcm referenceDecode(const std::string& path, int sampleRate, int channels) {
     Pcm pcm;
     pcm.sampleRate = sampleRate;

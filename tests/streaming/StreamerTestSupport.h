@@ -19,6 +19,7 @@
 #include "platform/audio/sink/CaptureAudioSink.h"
 #include "streaming/AudioStreamer.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestFiles.h"
 
 // Reaches the streamer's internals for the checks that the public interface cannot make.
 struct AudioStreamerTestAccess {
@@ -123,8 +124,8 @@ struct Pcm {
     size_t frames() const { return channels ? samples.size() / channels : 0; }
 };
 
-std::string fixturePath(const std::string& name);
-std::string readFile(const std::string& path);
+using testsupport::fixturePath;
+using testsupport::readFile;
 // ffmpeg's decode of the file, converted to the given rate and channel count.
 Pcm referenceDecode(const std::string& path, int sampleRate, int channels);
 Pcm captured(const audio::CaptureAudioSink& sink);

@@ -236,6 +236,17 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
 
 }  // namespace
 
+AudioFileTypeID AudioFileTypeHintForExtension(const std::string& fileExtension) {
+    if (fileExtension == "wav") return kAudioFileWAVEType;
+    if (fileExtension == "aifc") return kAudioFileAIFCType;
+    if (fileExtension == "aiff") return kAudioFileAIFFType;
+    if (fileExtension == "m4a") return kAudioFileM4AType;
+    if (fileExtension == "mp4") return kAudioFileMPEG4Type;
+    if (fileExtension == "caf") return kAudioFileCAFType;
+    if (fileExtension == "aac") return kAudioFileAAC_ADTSType;
+    return kAudioFileMP3Type;
+}
+
 OSStatus AudioFileStreamOpen(void* clientData, AudioFileStream_PropertyListenerProc propertyProc,
                              AudioFileStream_PacketsProc packetsProc, AudioFileTypeID fileTypeHint,
                              AudioFileStreamID* outStream) {

@@ -13,6 +13,7 @@
 // of at least 2048 bytes, so that buffers of that size never split a frame; 'psze' is one frame.
 
 #include <cstdint>
+#include <string>
 
 #include "platform/audio/AudioTypes.h"
 
@@ -31,6 +32,11 @@ constexpr AudioFileTypeID kAudioFileM4AType = fourCC("m4af");
 constexpr AudioFileTypeID kAudioFileMPEG4Type = fourCC("mp4f");
 constexpr AudioFileTypeID kAudioFileCAFType = fourCC("caff");
 constexpr AudioFileTypeID kAudioFileAAC_ADTSType = fourCC("adts");
+
+// The hint for a file name extension, as written in lower case ("mp3", "m4a", "aac", ...); MP3
+// for any other, since a stream with no telling extension is most often MP3. A wrong hint only
+// costs a look at the first bytes: the parser goes by what the data is.
+AudioFileTypeID AudioFileTypeHintForExtension(const std::string& fileExtension);
 
 // Property ids.
 constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_ReadyToProducePackets = fourCC("redy");
