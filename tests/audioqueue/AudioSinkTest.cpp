@@ -170,5 +170,18 @@ TEST(SdlAudioSink, QueueFallsBackToSilenceWithoutTheLibrary) {
     expectSilentFallback(missing);
 }
 
+// A program that installs no sink gets a queue that still hands every buffer back, drops the
+// audio and says so in one log line: the choice of device is the installer's, never the queue's.
+TEST(AudioSinkFactory, QueueWithoutASinkDropsItsAudio) {
+    ScopedAudioSinkFactory none(nullptr);
+    platform::LogCapture log;
+    QueueTestClient client(pcmFormat(44100, 2, 2, kAudioFormatFlagIsSignedInteger), 4096);
+    for (int i = 0; i < 4; ++i) client.enqueue(pcm16Stereo(1024));
+    AudioQueueStart(client.queue(), nullptr);
+    EXPECT_TRUE(client.waitForBuffersUsed(0));
+    EXPECT_LE(log.count(), 1u);
+    EXPECT_EQ(AudioSinkMake(), nullptr);
+}
+
 }  // namespace
 }  // namespace queuetest

@@ -47,3 +47,18 @@ TEST(HeaderLines, RangeStart) {
     EXPECT_EQ(rangeStart("items=1-2"), std::nullopt);
     EXPECT_EQ(rangeStart(""), std::nullopt);
 }
+
+// A Content-Length value gives its leading number after blanks and a plus sign; a minus sign,
+// no digits or a number past 64 bits give no length rather than a wrapped one.
+TEST(HeaderLines, ContentLength) {
+    using platform::http::contentLength;
+    EXPECT_EQ(contentLength("5000"), 5000u);
+    EXPECT_EQ(contentLength("  \t42abc"), 42u);
+    EXPECT_EQ(contentLength("+7"), 7u);
+    EXPECT_EQ(contentLength("18446744073709551615"), 18446744073709551615u);
+    EXPECT_EQ(contentLength("18446744073709551616"), std::nullopt);
+    EXPECT_EQ(contentLength("-5"), std::nullopt);
+    EXPECT_EQ(contentLength("+-5"), std::nullopt);
+    EXPECT_EQ(contentLength("abc"), std::nullopt);
+    EXPECT_EQ(contentLength(""), std::nullopt);
+}

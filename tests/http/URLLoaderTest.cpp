@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "StreamReader.h"
+#include "platform/http/TransferPolicy.h"
 #include "platform/http/URLLoader.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -209,4 +211,21 @@ TEST(URLLoader, RejectsOtherSchemes) {
     auto result = loadURL("file:///etc/passwd");
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.bytes.empty());
+}
+
+// The loader and the read stream set their transfers up alike: both name us with the same
+// user agent, over HTTP/1.1.
+TEST(URLLoader, SendsTheSameRequestAsTheReadStream) {
+    TestHttpServer server;
+    server.serve("/feed", Response::bytes("<rss/>"));
+    ASSERT_TRUE(loadURL(server.url("/feed"), quick()).ok);
+    testsupport::StreamReader reader(server.url("/feed"));
+    ASSERT_TRUE(reader.open());
+    ASSERT_TRUE(reader.run());
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.header("user-agent"), platform::http::kUserAgent);
+        EXPECT_EQ(request.version, "HTTP/1.1");
+    }
 }
