@@ -26,7 +26,8 @@ bool isEmptyOrUnset(const char* name) {
 // Alerts become report lines: on the offscreen platform a message box would be seen by nobody.
 class ReportAlertPresenter : public platform::AlertPresenter {
 public:
-    explicit ReportAlertPresenter(std::function<void(const std::string&)> say) : say_(std::move(say)) {}
+    explicit ReportAlertPresenter(std::function<void(const std::string&)> say)
+        : say_(std::move(say)) {}
     void show(const platform::Alert& alert) override {
         say_("alert: " + alert.title + ": " + alert.message);
     }
@@ -70,7 +71,7 @@ std::optional<HeadlessDemoOptions> parseHeadlessDemoOptions(int& argc, char** ar
                 *error = "not an http or https URL: " + *url;
                 return std::nullopt;
             }
-            (arg == "--live-url" ? options.liveURL
+            (arg == "--live-url"   ? options.liveURL
              : arg == "--feed-url" ? options.feedURL
                                    : options.adURL) = *url;
         } else {
@@ -106,7 +107,10 @@ StationAddresses headlessDemoAddresses(const HeadlessDemoOptions& options) {
 
 HeadlessDemo::HeadlessDemo(OstraRadioAppDelegate& delegate, HeadlessDemoOptions options,
                            std::ostream& out, std::function<void()> quit)
-    : delegate_(delegate), options_(std::move(options)), out_(out), quit_(std::move(quit)),
+    : delegate_(delegate),
+      options_(std::move(options)),
+      out_(out),
+      quit_(std::move(quit)),
       startedAt_(std::chrono::steady_clock::now()) {}
 
 HeadlessDemo::~HeadlessDemo() {
@@ -129,7 +133,8 @@ void HeadlessDemo::start() {
     pollTimer_ = queue.scheduleTimer(kPollInterval, true, [this](platform::Timer&) { poll(); });
     switchTimer_ = queue.scheduleTimer(options_.seconds * kListSwitchShare, false,
                                        [this](platform::Timer&) { showOnDemandList(); });
-    endTimer_ = queue.scheduleTimer(options_.seconds, false, [this](platform::Timer&) { finish(); });
+    endTimer_ =
+        queue.scheduleTimer(options_.seconds, false, [this](platform::Timer&) { finish(); });
 }
 
 int HeadlessDemo::exitStatus() const {
@@ -224,7 +229,8 @@ AudioPlayerViewController* HeadlessDemo::liveScreen() const {
 
 On_DemandListViewController* HeadlessDemo::listScreen() const {
     myTabeBare* tabs = delegate_.tabBarController();
-    auto* navigation = tabs ? dynamic_cast<ui::NavigationController*>(tabs->viewControllerAt(1)) : nullptr;
+    auto* navigation =
+        tabs ? dynamic_cast<ui::NavigationController*>(tabs->viewControllerAt(1)) : nullptr;
     if (!navigation || navigation->depth() == 0) return nullptr;
     return dynamic_cast<On_DemandListViewController*>(navigation->viewControllers().front());
 }

@@ -8,7 +8,8 @@
 #include "screens/On_DemandListViewController.h"
 
 StationAddresses compiledInAddresses() {
-    return StationAddresses{endpoints::kAdURL, endpoints::kFeedURL, endpoints::kPodcastURL, nullptr};
+    return StationAddresses{endpoints::kAdURL, endpoints::kFeedURL, endpoints::kPodcastURL,
+                            nullptr};
 }
 
 namespace {

@@ -12,9 +12,7 @@ namespace {
 // The full-screen artwork: a night-blue field, a broadcast emblem, the station's name.
 class SplashView : public ui::View {
 public:
-    SplashView() : ui::View(ui::Screen::bounds()) {
-        setBackgroundColor(ui::Color::black());
-    }
+    SplashView() : ui::View(ui::Screen::bounds()) { setBackgroundColor(ui::Color::black()); }
 
 protected:
     void drawContents(QPainter& painter) override {
@@ -49,7 +47,8 @@ protected:
 
         painter.setPen(QColor(245, 247, 252));
         painter.setFont(ui::Font::boldSystemFont(36).toQFont());
-        painter.drawText(toPixels({0, 262, 320, 46}), Qt::AlignCenter, QStringLiteral("Ostra Radio"));
+        painter.drawText(toPixels({0, 262, 320, 46}), Qt::AlignCenter,
+                         QStringLiteral("Ostra Radio"));
         painter.setPen(QColor(150, 176, 220));
         painter.setFont(ui::Font::systemFont(15).toQFont());
         painter.drawText(toPixels({0, 308, 320, 24}), Qt::AlignCenter,

@@ -25,7 +25,8 @@ struct Counts {
     uint64_t bytes = 0;
 };
 
-void onPackets(void* client, uint32_t bytes, uint32_t count, const void*, AudioStreamPacketDescription*) {
+void onPackets(void* client, uint32_t bytes, uint32_t count, const void*,
+               AudioStreamPacketDescription*) {
     auto* counts = static_cast<Counts*>(client);
     counts->packets += count;
     counts->bytes += bytes;
@@ -37,7 +38,8 @@ std::vector<uint8_t> readFixture(const std::string& name) {
 }
 
 // Seconds for one pass over `file` in pushes of `chunk` bytes.
-double onePass(const std::vector<uint8_t>& file, size_t chunk, AudioFileTypeID hint, Counts& counts) {
+double onePass(const std::vector<uint8_t>& file, size_t chunk, AudioFileTypeID hint,
+               Counts& counts) {
     AudioFileStreamID stream = nullptr;
     AudioFileStreamOpen(&counts, nullptr, onPackets, hint, &stream);
     const auto start = std::chrono::steady_clock::now();
@@ -48,7 +50,8 @@ double onePass(const std::vector<uint8_t>& file, size_t chunk, AudioFileTypeID h
             std::exit(1);
         }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     AudioFileStreamClose(stream);
     return seconds;
 }
@@ -69,10 +72,13 @@ void measure(const char* name, AudioFileTypeID hint, size_t chunk, int passes) {
     const double median = times[times.size() / 2];
     const double megabytes = double(file.size()) / 1e6;
     char chunkText[32];
-    if (chunk >= file.size()) std::snprintf(chunkText, sizeof chunkText, "whole file");
-    else std::snprintf(chunkText, sizeof chunkText, "%zu B", chunk);
-    std::printf("%-22s %7.2f MB  pushes of %-10s %9.0f MB/s  %8.3f ms  %7llu packets\n", name, megabytes,
-                chunkText, megabytes / median, median * 1e3, (unsigned long long)counts.packets);
+    if (chunk >= file.size())
+        std::snprintf(chunkText, sizeof chunkText, "whole file");
+    else
+        std::snprintf(chunkText, sizeof chunkText, "%zu B", chunk);
+    std::printf("%-22s %7.2f MB  pushes of %-10s %9.0f MB/s  %8.3f ms  %7llu packets\n", name,
+                megabytes, chunkText, megabytes / median, median * 1e3,
+                (unsigned long long)counts.packets);
 }
 
 }  // namespace

@@ -160,9 +160,10 @@ void realTimeSilent(const ParsedStream& parsed, const std::vector<BufferLoad>& l
     const double played = client.sampleTime() / parsed.format.mSampleRate;
     const auto sleepsAfter = sleepsByThread();
     client.disposeAndJoin();
-    std::printf("real-time to the silent sink: %.1f s played in %.1f s wall, CPU %.3f s = %.3f%% "
-                "of one core, %.1f context switches/s\n",
-                played, wall, cpu, 100.0 * cpu / wall, double(switches) / wall);
+    std::printf(
+        "real-time to the silent sink: %.1f s played in %.1f s wall, CPU %.3f s = %.3f%% "
+        "of one core, %.1f context switches/s\n",
+        played, wall, cpu, 100.0 * cpu / wall, double(switches) / wall);
     for (const auto& [name, count] : sleepsAfter) {
         const auto before = sleepsBefore.find(name);
         const long base = before == sleepsBefore.end() ? 0 : before->second;
@@ -173,8 +174,9 @@ void realTimeSilent(const ParsedStream& parsed, const std::vector<BufferLoad>& l
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string path = argc > 1 && argv[1][0] ? argv[1]
-                                                    : std::string(OSTRA_BENCH_FIXTURES) + "/long-10min-128k.mp3";
+    const std::string path = argc > 1 && argv[1][0]
+                                 ? argv[1]
+                                 : std::string(OSTRA_BENCH_FIXTURES) + "/long-10min-128k.mp3";
     const bool realTimeOnly = argc > 3 && std::string(argv[3]) == "--realtime-only";
     const double realTimeSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
     const auto file = readFileBytes(path);
@@ -210,9 +212,10 @@ int main(int argc, char** argv) {
     }
     const double ours = best.audioSeconds / best.cpuSeconds;
     std::printf("parser: %.3f CPU s for the whole file\n", parseCpu);
-    std::printf("queue decode-to-capture: %.1f s of audio in %.3f CPU s = %.0f s audio per CPU s "
-                "(best of %d)\n",
-                best.audioSeconds, best.cpuSeconds, ours, kRuns);
+    std::printf(
+        "queue decode-to-capture: %.1f s of audio in %.3f CPU s = %.0f s audio per CPU s "
+        "(best of %d)\n",
+        best.audioSeconds, best.cpuSeconds, ours, kRuns);
     if (bestFfmpeg < 1e30) {
         const double theirs = best.audioSeconds / bestFfmpeg;
         std::printf("ffmpeg -i FILE -f null -: %.3f CPU s = %.0f s audio per CPU s (best of %d)\n",

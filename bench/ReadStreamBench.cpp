@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
         const auto [bestWall, medianWall] = bestAndMedian(wall);
         const auto [bestCpu, medianCpu] = bestAndMedian(cpu);
         const double mb = static_cast<double>(size) / 1e6;
-        std::printf("%-30s best %7.1f MB/s, median %7.1f MB/s; CPU %.2f ms per MB (median)\n",
-                    name, mb / bestWall, mb / medianWall, 1000.0 * medianCpu / mb);
+        std::printf("%-30s best %7.1f MB/s, median %7.1f MB/s; CPU %.2f ms per MB (median)\n", name,
+                    mb / bestWall, mb / medianWall, 1000.0 * medianCpu / mb);
         return std::make_pair(mb / bestWall, mb / medianWall);
     };
     const auto [curlBest, curlMedian] = figures("curl -o /dev/null:", curl);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         std::printf("ReadStreamBench: a transfer failed\n");
         return 1;
     }
-    std::printf("ReadStream / curl: %.0f%% (best), %.0f%% (median)\n", 100.0 * streamBest / curlBest,
-                100.0 * streamMedian / curlMedian);
+    std::printf("ReadStream / curl: %.0f%% (best), %.0f%% (median)\n",
+                100.0 * streamBest / curlBest, 100.0 * streamMedian / curlMedian);
     return 0;
 }

@@ -66,11 +66,14 @@ ProcessMemory memoryOf(pid_t pid) {
         std::istringstream fields(line.substr(close + 2));
         std::string field;
         for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i >= 14) m.cpuSeconds += std::strtod(field.c_str(), nullptr) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+            if (i >= 14)
+                m.cpuSeconds += std::strtod(field.c_str(), nullptr) /
+                                static_cast<double>(::sysconf(_SC_CLK_TCK));
         }
     }
     std::error_code error;
-    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+    for (auto it =
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
          !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         ++m.fds;
     }
@@ -83,7 +86,8 @@ int connectLoopback(uint16_t port) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
+        errno != EINPROGRESS) {
         ::close(fd);
         return -1;
     }
@@ -150,8 +154,8 @@ int main() {
         ::kill(pid, SIGKILL);
         return 1;
     }
-    std::printf("station_bench: %d listeners connecting and leaving at random for %lld s\n", listeners,
-                static_cast<long long>(soak.count()));
+    std::printf("station_bench: %d listeners connecting and leaving at random for %lld s\n",
+                listeners, static_cast<long long>(soak.count()));
 
     std::mt19937 random(20250601);
     std::uniform_real_distribution<double> stay(0.05, 6.0);
@@ -176,7 +180,8 @@ int main() {
         s.fd = connectLoopback(static_cast<uint16_t>(s.live ? livePort : webPort));
         if (s.fd < 0) ++totals.failedConnects;
         s.opened = now;
-        s.leaveAt = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(stay(random)));
+        s.leaveAt = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(stay(random)));
         ++totals.sessions;
     };
     auto close = [&](Slot& s, Clock::time_point now) {
@@ -207,7 +212,8 @@ int main() {
         for (size_t i = 0; i < slots.size(); ++i) {
             Slot& s = slots[i];
             if (s.fd >= 0 && (fds[i].revents & POLLOUT) && !s.requestSent) {
-                if (::send(s.fd, s.request.data(), s.request.size(), MSG_NOSIGNAL) > 0) s.requestSent = true;
+                if (::send(s.fd, s.request.data(), s.request.size(), MSG_NOSIGNAL) > 0)
+                    s.requestSent = true;
             }
             if (s.fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
                 ssize_t n = ::recv(s.fd, buffer.data(), buffer.size(), 0);
@@ -228,13 +234,15 @@ int main() {
         if (!warmTaken && now - start >= 5s) {
             warm = memoryOf(pid);
             warmTaken = true;
-            std::printf("  t=%5.1f s  station RSS %ld kB (after warm-up), %d fds\n", seconds(now - start), warm.rssKb, warm.fds);
+            std::printf("  t=%5.1f s  station RSS %ld kB (after warm-up), %d fds\n",
+                        seconds(now - start), warm.rssKb, warm.fds);
         }
         if (now >= nextReport) {
             last = memoryOf(pid);
-            std::printf("  t=%5.1f s  station RSS %ld kB, peak %ld kB, %d fds, %llu sessions so far\n",
-                        seconds(now - start), last.rssKb, last.peakKb, last.fds,
-                        static_cast<unsigned long long>(totals.sessions));
+            std::printf(
+                "  t=%5.1f s  station RSS %ld kB, peak %ld kB, %d fds, %llu sessions so far\n",
+                seconds(now - start), last.rssKb, last.peakKb, last.fds,
+                static_cast<unsigned long long>(totals.sessions));
             std::fflush(stdout);
             nextReport += 10s;
         }
@@ -258,18 +266,26 @@ int main() {
     const double perSecond = totals.liveSeconds > 0 ? totals.liveBytes / totals.liveSeconds : 0;
     std::printf("station_bench results\n");
     std::printf("  sessions                 %llu (%llu live), %llu failed connects\n",
-                static_cast<unsigned long long>(totals.sessions), static_cast<unsigned long long>(totals.liveSessions),
+                static_cast<unsigned long long>(totals.sessions),
+                static_cast<unsigned long long>(totals.liveSessions),
                 static_cast<unsigned long long>(totals.failedConnects));
-    std::printf("  live data per listener   %.0f bytes/s averaged over sessions of 0.05-6 s "
-                "(128 kbit/s is 16000, plus the 2 s head start at each connect)\n", perSecond);
-    std::printf("  live sessions ended by the station: %llu\n", static_cast<unsigned long long>(totals.endedByStation));
-    std::printf("  web bytes                %llu\n", static_cast<unsigned long long>(totals.webBytes));
-    std::printf("  station RSS              %ld kB after warm-up, %ld kB at the end (%+ld kB), peak %ld kB\n",
-                warm.rssKb, last.rssKb, last.rssKb - warm.rssKb, last.peakKb);
+    std::printf(
+        "  live data per listener   %.0f bytes/s averaged over sessions of 0.05-6 s "
+        "(128 kbit/s is 16000, plus the 2 s head start at each connect)\n",
+        perSecond);
+    std::printf("  live sessions ended by the station: %llu\n",
+                static_cast<unsigned long long>(totals.endedByStation));
+    std::printf("  web bytes                %llu\n",
+                static_cast<unsigned long long>(totals.webBytes));
+    std::printf(
+        "  station RSS              %ld kB after warm-up, %ld kB at the end (%+ld kB), peak %ld "
+        "kB\n",
+        warm.rssKb, last.rssKb, last.rssKb - warm.rssKb, last.peakKb);
     std::printf("  station fds              %d after warm-up, %d at the end\n", warm.fds, last.fds);
     std::printf("  station CPU              %.1f %% of one core after warm-up\n",
                 100.0 * (last.cpuSeconds - warm.cpuSeconds) / seconds(end - warmTime));
     std::printf("  stop on SIGTERM          %.3f s, exit %s %d\n", stopSeconds,
-                WIFEXITED(status) ? "status" : "signal", WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+                WIFEXITED(status) ? "status" : "signal",
+                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }

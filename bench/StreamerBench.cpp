@@ -110,7 +110,8 @@ RunResult run(const std::vector<std::string>& argv, double paceBytesPerSecond = 
     std::thread sampler;
     if (sampleCpuAtSeconds > 0) {
         sampler = std::thread([&result, pid, started, sampleCpuAtSeconds] {
-            std::this_thread::sleep_until(started + std::chrono::duration<double>(sampleCpuAtSeconds));
+            std::this_thread::sleep_until(started +
+                                          std::chrono::duration<double>(sampleCpuAtSeconds));
             result.cpuAtSample = threadCpuSeconds(pid);
             result.sampledAtSeconds = std::chrono::duration<double>(Clock::now() - started).count();
         });
@@ -196,22 +197,25 @@ int main(int argc, char** argv) {
         const RunResult r = run(argv);
         if (!r.ran) return row("throughput", who, "did not run");
         row("throughput", who,
-            format("%.0f s/CPU s", audioSeconds / r.cpuSeconds) + format("  (%.2f s CPU", r.cpuSeconds) +
-                format(", %.2f s wall", r.wallSeconds) + format(", %.0f MB RSS)", r.peakRssKb / 1024.0));
+            format("%.0f s/CPU s", audioSeconds / r.cpuSeconds) +
+                format("  (%.2f s CPU", r.cpuSeconds) + format(", %.2f s wall", r.wallSeconds) +
+                format(", %.0f MB RSS)", r.peakRssKb / 1024.0));
     };
     throughput("ostra-play --speed 0", {play, "--speed", "0", "--quiet", url});
-    if (haveFfmpeg) throughput("ffmpeg -i URL -f null -", {"ffmpeg", "-nostdin", "-i", url, "-f", "null", "-"});
+    if (haveFfmpeg)
+        throughput("ffmpeg -i URL -f null -", {"ffmpeg", "-nostdin", "-i", url, "-f", "null", "-"});
     if (haveMpg123) throughput("mpg123 -t URL", {"mpg123", "-q", "-t", mpg123Url});
 
     // ---- Real time: CPU use while playing to a silent output. ----
-    std::printf("\nReal-time playing for %.0f s (CPU as %% of one core; peak RSS)\n", realTimeSeconds);
+    std::printf("\nReal-time playing for %.0f s (CPU as %% of one core; peak RSS)\n",
+                realTimeSeconds);
     // The whole process, start-up included; then from the fifth second on, playing alone.
     auto realTime = [&](const char* who, const RunResult& r) {
         if (!r.ran) return row("real-time CPU", who, "did not run");
         std::string steady = "";
         if (r.cpuAtSample && r.wallSeconds > r.sampledAtSeconds + 1) {
-            steady = format(";  after start-up %.3f %%",
-                            100.0 * (r.cpuSeconds - *r.cpuAtSample) / (r.wallSeconds - r.sampledAtSeconds));
+            steady = format(";  after start-up %.3f %%", 100.0 * (r.cpuSeconds - *r.cpuAtSample) /
+                                                             (r.wallSeconds - r.sampledAtSeconds));
         }
         row("real-time CPU", who,
             format("%.3f %%", 100.0 * r.cpuSeconds / r.wallSeconds) +
@@ -223,17 +227,18 @@ int main(int argc, char** argv) {
     realTime("ostra-play --silent",
              run({play, "--silent", "--quiet", "--stop-after", limit, url}, 0, 0, {}, sampleAt));
     if (haveFfmpeg) {
-        realTime("ffmpeg -re -f null", run({"ffmpeg", "-nostdin", "-re", "-i", url, "-t", limit, "-f", "null", "-"},
-                                           0, 0, {}, sampleAt));
+        realTime("ffmpeg -re -f null",
+                 run({"ffmpeg", "-nostdin", "-re", "-i", url, "-t", limit, "-f", "null", "-"}, 0, 0,
+                     {}, sampleAt));
     }
     if (haveFfplay) {
         realTime("ffplay (SDL dummy audio)",
-                 run({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", "-t", limit, url}, 0, 0,
-                     {"SDL_AUDIODRIVER=dummy"}, sampleAt));
+                 run({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", "-t", limit, url}, 0,
+                     0, {"SDL_AUDIODRIVER=dummy"}, sampleAt));
     }
     if (haveMpg123) {
-        realTime("mpg123 -s | real-time reader",
-                 run({"mpg123", "-q", "-s", mpg123Url}, 44100.0 * 4, realTimeSeconds, {}, sampleAt));
+        realTime("mpg123 -s | real-time reader", run({"mpg123", "-q", "-s", mpg123Url}, 44100.0 * 4,
+                                                     realTimeSeconds, {}, sampleAt));
     }
 
     // ---- Start-up: process start to the first decoded sample. ----
@@ -242,18 +247,23 @@ int main(int argc, char** argv) {
                            const std::vector<std::string>& env = {}) {
         const RunResult r = run(argv, 0, 0, env);
         if (!r.ran) return row("first sample", who, "did not run");
-        row("first sample", who, format("%.1f ms", r.wallSeconds * 1000) +
-                                     format("  (%.0f MB RSS)", r.peakRssKb / 1024.0));
+        row("first sample", who,
+            format("%.1f ms", r.wallSeconds * 1000) +
+                format("  (%.0f MB RSS)", r.peakRssKb / 1024.0));
     };
     firstSample("ostra-play --first-sample", {play, "--speed", "0", "--first-sample", url});
-    if (haveFfmpeg) firstSample("ffmpeg -frames:a 1 -f null", {"ffmpeg", "-nostdin", "-i", url, "-frames:a", "1", "-f", "null", "-"});
+    if (haveFfmpeg)
+        firstSample("ffmpeg -frames:a 1 -f null",
+                    {"ffmpeg", "-nostdin", "-i", url, "-frames:a", "1", "-f", "null", "-"});
     if (haveMpg123) firstSample("mpg123 -n 1", {"mpg123", "-q", "-n", "1", "-t", mpg123Url});
     if (haveFfplay) {
         firstSample("ffplay -t 0.001 (SDL dummy)",
                     {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", "-t", "0.001", url},
                     {"SDL_AUDIODRIVER=dummy"});
     }
-    if (haveMpv) firstSample("mpv --length=0.001", {"mpv", "--no-video", "--ao=null", "--length=0.001", url});
+    if (haveMpv)
+        firstSample("mpv --length=0.001",
+                    {"mpv", "--no-video", "--ao=null", "--length=0.001", url});
 
     // ---- The engine's own latencies, from ostra-play's report. ----
     std::printf("\nEngine latencies (ostra-play to the silent sink; 5 runs)\n");
@@ -268,7 +278,8 @@ int main(int argc, char** argv) {
     auto summary = [](std::vector<double> values) {
         if (values.empty()) return std::string("no figure");
         std::sort(values.begin(), values.end());
-        return format("median %.1f ms", values[values.size() / 2]) + format(", max %.1f ms", values.back());
+        return format("median %.1f ms", values[values.size() / 2]) +
+               format(", max %.1f ms", values.back());
     };
     row("start to PLAYING", "ostra-play", summary(starts));
     row("seek to PLAYING", "ostra-play (at 1 s, to 300 s)", summary(seeks));

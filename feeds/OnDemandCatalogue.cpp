@@ -58,8 +58,7 @@ void OnDemandCatalogue::takeCachedPath(const std::filesystem::path& path,
     }
     if (replaced) reloadData_();
     CatalogueRefresh::shared().start(
-        CatalogueSource{feedURL_, path, options_.loadOptions, options_.backoffSeconds},
-        delivery_);
+        CatalogueSource{feedURL_, path, options_.loadOptions, options_.backoffSeconds}, delivery_);
 }
 
 void OnDemandCatalogue::takeFirstRunPath(const std::filesystem::path& path) {

@@ -25,7 +25,9 @@ void DeterministicMainQueue::post(std::function<void()> task) {
 void DeterministicMainQueue::postAfter(double seconds, std::function<void()> task) {
     if (!isMainThread()) {
         // Timers belong to the main thread; hop there first, then count from that moment.
-        post([this, seconds, task = std::move(task)]() mutable { postAfter(seconds, std::move(task)); });
+        post([this, seconds, task = std::move(task)]() mutable {
+            postAfter(seconds, std::move(task));
+        });
         return;
     }
     timers_.add(clock_, seconds, false, [task = std::move(task)](Timer&) { task(); });

@@ -46,7 +46,8 @@ std::filesystem::path documentsDirectory() {
             dir = std::filesystem::path(xdg) / kAppFolder;
         } else {
             const char* home = std::getenv("HOME");
-            dir = std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "share" / kAppFolder;
+            dir = std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "share" /
+                  kAppFolder;
         }
     }
     std::error_code ignored;

@@ -28,7 +28,9 @@ void LoopMainQueue::post(std::function<void()> task) {
 
 void LoopMainQueue::postAfter(double seconds, std::function<void()> task) {
     if (!isMainThread()) {
-        post([this, seconds, task = std::move(task)]() mutable { postAfter(seconds, std::move(task)); });
+        post([this, seconds, task = std::move(task)]() mutable {
+            postAfter(seconds, std::move(task));
+        });
         return;
     }
     timers_.add(now(), seconds, false, [task = std::move(task)](Timer&) { task(); });

@@ -122,9 +122,10 @@ void AutoScrollLabel::scroll() {
         return;
     }
     beginAnimations("scroll", nullptr);
-    setAnimationDelegate(this, [this](const std::string& animationID, bool finished, void* context) {
-        animationDidStop(animationID, finished, context);
-    });
+    setAnimationDelegate(this,
+                         [this](const std::string& animationID, bool finished, void* context) {
+                             animationDidStop(animationID, finished, context);
+                         });
     setAnimationCurve(ui::AnimationCurve::Linear);
     setAnimationDuration(duration);
     setContentOffset(end);
@@ -135,7 +136,7 @@ void AutoScrollLabel::animationDidStop(const std::string&, bool finished, void*)
     isScrolling_ = false;
     // Only a pass that ran to its end, on a text that still does not fit, goes on.
     if (finished && textIsWiderThanView()) {
-        pauseTimer_ = platform::MainQueue::main().scheduleTimer(pauseInterval_, false,
-                                                                [this](platform::Timer&) { scroll(); });
+        pauseTimer_ = platform::MainQueue::main().scheduleTimer(
+            pauseInterval_, false, [this](platform::Timer&) { scroll(); });
     }
 }

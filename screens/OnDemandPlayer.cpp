@@ -71,8 +71,8 @@ void OnDemandPlayer::loadView() {
     root->addSubview(playButton_);
 
     lbltime_ = screens::addTimeLabel(*root, ui::Rect(10, 200, 300, 24));
-    progressSlider_ = screens::addProgressSlider(*root, ui::Rect(20, 232, 280, 30),
-                                                 [this](ui::Slider& slider) { sliderMoved(slider); });
+    progressSlider_ = screens::addProgressSlider(
+        *root, ui::Rect(20, 232, 280, 30), [this](ui::Slider& slider) { sliderMoved(slider); });
 
     valView_ = new ui::View(ui::Rect(0, 300, 320, 46));
     root->addSubview(valView_);

@@ -63,7 +63,8 @@ std::string On_DemandListViewController::titleForRow(int row) const {
     const auto index = static_cast<size_t>(row) + 2;
     if (index < titls().size()) return titls()[index];
     const auto urlIndex = static_cast<size_t>(row);
-    return urlIndex < urls().size() ? platform::lastPathComponentOfURL(urls()[urlIndex]) : std::string();
+    return urlIndex < urls().size() ? platform::lastPathComponentOfURL(urls()[urlIndex])
+                                    : std::string();
 }
 
 std::string On_DemandListViewController::artistForRow(int row) const {

@@ -40,7 +40,8 @@ public:
 
     int numberOfSectionsInTableView(ui::TableView& table) override;
     int numberOfRowsInSection(ui::TableView& table, int section) override;
-    ui::TableViewCell* cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath indexPath) override;
+    ui::TableViewCell* cellForRowAtIndexPath(ui::TableView& table,
+                                             ui::IndexPath indexPath) override;
     void didSelectRowAtIndexPath(ui::TableView& table, ui::IndexPath indexPath) override;
 
     // Touches on the list end here; they never reach the tab bar.

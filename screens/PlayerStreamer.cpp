@@ -56,7 +56,8 @@ void PlayerStreamer::destroyFromItsNotification() {
     destroy();
 }
 
-std::optional<std::string> buttonImageFor(const AudioStreamer& streamer, const StateImages& images) {
+std::optional<std::string> buttonImageFor(const AudioStreamer& streamer,
+                                          const StateImages& images) {
     if (streamer.isWaiting()) return images.waiting;
     if (streamer.isPlaying()) return images.playing;
     if (streamer.isIdle()) return images.idle;

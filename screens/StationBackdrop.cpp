@@ -32,7 +32,8 @@ void StationBackdrop::drawContents(QPainter& painter) {
     for (const ui::Rect& band : bands_) {
         const QRectF strip = toPixels(band);
         painter.fillRect(strip, QColor(0, 0, 0, 150));
-        painter.fillRect(QRectF(strip.left(), strip.top(), strip.width(), 1), QColor(90, 120, 170, 120));
+        painter.fillRect(QRectF(strip.left(), strip.top(), strip.width(), 1),
+                         QColor(90, 120, 170, 120));
         painter.fillRect(QRectF(strip.left(), strip.bottom() - 1, strip.width(), 1),
                          QColor(90, 120, 170, 120));
     }

@@ -38,15 +38,16 @@ void StreamingPlayerViewController::loadView() {
     root->addSubview(volumeSlider_);
 
     positionLabel_ = screens::addTimeLabel(*root, ui::Rect(16, 326, 288, 24));
-    progressSlider_ = screens::addProgressSlider(*root, ui::Rect(20, 360, 280, 30),
-                                                 [this](ui::Slider& slider) { sliderMoved(slider); });
+    progressSlider_ = screens::addProgressSlider(
+        *root, ui::Rect(20, 360, 280, 30), [this](ui::Slider& slider) { sliderMoved(slider); });
 
     setView(root);
 }
 
 void StreamingPlayerViewController::viewDidLoad() {
     const ui::Rect placeholder = volumeSlider_->bounds();
-    auto* volumeView = new ui::VolumeView(ui::Rect(0, 0, placeholder.width(), placeholder.height()));
+    auto* volumeView =
+        new ui::VolumeView(ui::Rect(0, 0, placeholder.width(), placeholder.height()));
     volumeSlider_->addSubview(volumeView);
     volumeView->sizeToFit();
     setButtonImage(screens::kPlayButtonImage);

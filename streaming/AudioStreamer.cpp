@@ -19,7 +19,8 @@ const char* const ASStatusChangedNotification = "ASStatusChangedNotification";
 namespace {
 
 constexpr const char* AS_NO_ERROR_STRING = "No error.";
-constexpr const char* AS_FILE_STREAM_GET_PROPERTY_FAILED_STRING = "File stream get property failed.";
+constexpr const char* AS_FILE_STREAM_GET_PROPERTY_FAILED_STRING =
+    "File stream get property failed.";
 constexpr const char* AS_FILE_STREAM_SEEK_FAILED_STRING = "File stream seek failed.";
 constexpr const char* AS_FILE_STREAM_PARSE_BYTES_FAILED_STRING = "Parse bytes failed.";
 constexpr const char* AS_FILE_STREAM_OPEN_FAILED_STRING = "Open audio file stream failed.";
@@ -162,10 +163,8 @@ bool AudioStreamer::isWaiting() const {
         case AS_STATE_STARTING_THREAD:
         case AS_STATE_WAITING_FOR_DATA:
         case AS_STATE_WAITING_FOR_QUEUE_TO_START:
-        case AS_STATE_BUFFERING:
-            return true;
-        default:
-            return false;
+        case AS_STATE_BUFFERING: return true;
+        default: return false;
     }
 }
 
@@ -201,9 +200,9 @@ void AudioStreamer::failWithErrorCode(AudioStreamerErrorCode anErrorCode) {
         if (audioQueue) (void)audio::AudioQueueStop(audioQueue, true);
     }
 
-    presentAlertWithTitle(platform::localizedString("File Error", "Errors"),
-                          platform::localizedString("Unable to configure network read stream.",
-                                                    "Errors"));
+    presentAlertWithTitle(
+        platform::localizedString("File Error", "Errors"),
+        platform::localizedString("Unable to configure network read stream.", "Errors"));
     // The loop ends on the recorded error; tell it now rather than at the end of its slice.
     wakeStreamingThread();
 }

@@ -33,9 +33,9 @@
 #include <thread>
 
 #include "platform/NotificationCenter.h"
+#include "platform/audio/AudioTypes.h"
 #include "platform/audio/parser/AudioFileStream.h"
 #include "platform/audio/queue/AudioQueue.h"
-#include "platform/audio/AudioTypes.h"
 
 namespace platform::http {
 class ReadStream;
@@ -92,11 +92,11 @@ enum AudioStreamerErrorCode : int32_t {
 };
 
 // The buffer ring.
-constexpr uint32_t kAQBufferCount = 16;           // buffers in the ring
-constexpr uint32_t kAQDefaultBufSize = 2048;      // bytes per buffer when the parser gives no size
-constexpr uint32_t kAQPacketDescCapacity = 512;   // packet descriptions per buffer
-constexpr uint64_t kBitRateSamplePackets = 5000;  // described packets summed for the estimate
-constexpr uint64_t kBitRateMinSamplePackets = 50; // the estimate is trusted above this count
+constexpr uint32_t kAQBufferCount = 16;            // buffers in the ring
+constexpr uint32_t kAQDefaultBufSize = 2048;       // bytes per buffer when the parser gives no size
+constexpr uint32_t kAQPacketDescCapacity = 512;    // packet descriptions per buffer
+constexpr uint64_t kBitRateSamplePackets = 5000;   // described packets summed for the estimate
+constexpr uint64_t kBitRateMinSamplePackets = 50;  // the estimate is trusted above this count
 // A waiting or buffering queue starts once this many buffers are queued: one fewer than the
 // ring, so the streaming thread always has a free buffer to fill meanwhile.
 constexpr int32_t kAQStartThreshold = kAQBufferCount - 1;

@@ -24,15 +24,14 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
     if (isFinishing()) return;
 
     switch (inPropertyID) {
-        case audio::kAudioFileStreamProperty_ReadyToProducePackets:
-            discontinuous = true;
-            break;
+        case audio::kAudioFileStreamProperty_ReadyToProducePackets: discontinuous = true; break;
 
         case audio::kAudioFileStreamProperty_DataOffset: {
             int64_t offset = 0;
             uint32_t offsetSize = sizeof(offset);
-            err = audio::AudioFileStreamGetProperty(
-                inAudioFileStream, audio::kAudioFileStreamProperty_DataOffset, &offsetSize, &offset);
+            err = audio::AudioFileStreamGetProperty(inAudioFileStream,
+                                                    audio::kAudioFileStreamProperty_DataOffset,
+                                                    &offsetSize, &offset);
             if (err) {
                 failWithErrorCode(AS_FILE_STREAM_GET_PROPERTY_FAILED);
                 break;
@@ -67,8 +66,9 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
             // Only the first description counts.
             if (asbd.mSampleRate == 0) {
                 uint32_t asbdSize = sizeof(asbd);
-                err = audio::AudioFileStreamGetProperty(
-                    inAudioFileStream, audio::kAudioFileStreamProperty_DataFormat, &asbdSize, &asbd);
+                err = audio::AudioFileStreamGetProperty(inAudioFileStream,
+                                                        audio::kAudioFileStreamProperty_DataFormat,
+                                                        &asbdSize, &asbd);
                 if (err) failWithErrorCode(AS_FILE_STREAM_GET_PROPERTY_FAILED);
             }
             break;
@@ -76,9 +76,9 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
         case audio::kAudioFileStreamProperty_FormatList: {
             uint32_t formatListSize = 0;
             bool writable = false;
-            err = audio::AudioFileStreamGetPropertyInfo(
-                inAudioFileStream, audio::kAudioFileStreamProperty_FormatList, &formatListSize,
-                &writable);
+            err = audio::AudioFileStreamGetPropertyInfo(inAudioFileStream,
+                                                        audio::kAudioFileStreamProperty_FormatList,
+                                                        &formatListSize, &writable);
             if (err) {
                 failWithErrorCode(AS_FILE_STREAM_GET_PROPERTY_FAILED);
                 break;
@@ -92,8 +92,8 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
                 break;
             }
             // High-efficiency AAC: play the format the list names, not the core's.
-            const size_t itemCount =
-                std::min<size_t>(formatListSize, formatList.size()) / sizeof(audio::AudioFormatListItem);
+            const size_t itemCount = std::min<size_t>(formatListSize, formatList.size()) /
+                                     sizeof(audio::AudioFormatListItem);
             for (size_t i = 0; i < itemCount; ++i) {
                 audio::AudioFormatListItem item;
                 std::memcpy(&item, formatList.data() + i * sizeof(item), sizeof(item));
@@ -105,14 +105,13 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
             break;
         }
 
-        default:
-            break;
+        default: break;
     }
 }
 
-void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumberBytes,
-                                       uint32_t inNumberPackets,
-                                       const audio::AudioStreamPacketDescription* inPacketDescriptions) {
+void AudioStreamer::handleAudioPackets(
+    const void* inInputData, uint32_t inNumberBytes, uint32_t inNumberPackets,
+    const audio::AudioStreamPacketDescription* inPacketDescriptions) {
     const auto* input = static_cast<const uint8_t*>(inInputData);
     {
         std::lock_guard lock(streamerLock);
@@ -152,7 +151,8 @@ void AudioStreamer::handleAudioPackets(const void* inInputData, uint32_t inNumbe
                 if (seekInterruptsBuffering.load()) continue;
                 if (uint64_t(bytesFilled) + packetSize > packetBufferSize) return;
                 // A description pointing outside what the parser handed over is skipped.
-                if (packetOffset < 0 || uint64_t(packetOffset) + packetSize > inNumberBytes) continue;
+                if (packetOffset < 0 || uint64_t(packetOffset) + packetSize > inNumberBytes)
+                    continue;
 
                 audio::AudioQueueBufferRef fillBuf = audioQueueBuffer[fillBufferIndex];
                 std::memcpy(static_cast<uint8_t*>(fillBuf->mAudioData) + bytesFilled,
@@ -299,9 +299,9 @@ void AudioStreamer::createQueue() {
         &packetBufferSize);
     if (status || packetBufferSize == 0) {
         sizeOfUInt32 = sizeof(uint32_t);
-        status = audio::AudioFileStreamGetProperty(audioFileStream,
-                                                   audio::kAudioFileStreamProperty_MaximumPacketSize,
-                                                   &sizeOfUInt32, &packetBufferSize);
+        status = audio::AudioFileStreamGetProperty(
+            audioFileStream, audio::kAudioFileStreamProperty_MaximumPacketSize, &sizeOfUInt32,
+            &packetBufferSize);
         if (status || packetBufferSize == 0) packetBufferSize = kAQDefaultBufSize;
     }
 

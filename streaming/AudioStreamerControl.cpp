@@ -107,8 +107,8 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
     // Proportional position in the audio data.
     const int32_t length = fileLength.load();
     const int32_t offset = dataOffset.load();
-    seekByteOffset = saturatingTruncate<int32_t>(
-        offset + (newSeekTime / duration()) * (double(length) - double(offset)));
+    seekByteOffset = saturatingTruncate<int32_t>(offset + (newSeekTime / duration()) *
+                                                              (double(length) - double(offset)));
 
     // Not closer to the end than two buffers. Compared unsigned, so a negative offset takes the
     // limit, and a negative limit (a resource shorter than two buffers) never applies.
@@ -245,9 +245,7 @@ void AudioStreamer::handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
             // The platform's queue thread needed a run loop of its own here; ours does not.
             setState(AS_STATE_PLAYING);
             break;
-        default:
-            platform::log("AudioQueue changed state in unexpected way.");
-            break;
+        default: platform::log("AudioQueue changed state in unexpected way."); break;
     }
 }
 

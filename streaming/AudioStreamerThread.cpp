@@ -241,14 +241,9 @@ void AudioStreamer::handleReadFromStream(platform::http::ReadStream* aStream, in
         case platform::http::kReadStreamEventErrorOccurred:
             failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
             break;
-        case platform::http::kReadStreamEventEndEncountered:
-            handleEndOfStream();
-            break;
-        case platform::http::kReadStreamEventHasBytesAvailable:
-            handleBytesAvailable();
-            break;
-        default:
-            break;
+        case platform::http::kReadStreamEventEndEncountered: handleEndOfStream(); break;
+        case platform::http::kReadStreamEventHasBytesAvailable: handleBytesAvailable(); break;
+        default: break;
     }
 }
 
@@ -302,9 +297,9 @@ void AudioStreamer::handleBytesAvailable() {
         }
 
         if (!audioFileStream) {
-            err = audio::AudioFileStreamOpen(this, MyPropertyListenerProc, MyPacketsProc,
-                                             hintForFileExtension(platform::pathExtensionOfURL(url)),
-                                             &audioFileStream);
+            err = audio::AudioFileStreamOpen(
+                this, MyPropertyListenerProc, MyPacketsProc,
+                hintForFileExtension(platform::pathExtensionOfURL(url)), &audioFileStream);
             if (err) {
                 failWithErrorCode(AS_FILE_STREAM_OPEN_FAILED);
                 return;

@@ -12,7 +12,7 @@ void streamingThreadEnded();
 
 }  // namespace streaming_detail
 
-#define STREAMER_ASSERT(condition, text)                                   \
-    do {                                                                   \
-        if (!(condition)) ::streaming_detail::assertionFailure(text);      \
+#define STREAMER_ASSERT(condition, text)                              \
+    do {                                                              \
+        if (!(condition)) ::streaming_detail::assertionFailure(text); \
     } while (0)

@@ -110,8 +110,7 @@ std::unique_ptr<CXMLDocument> CXMLDocument::initWithXMLString(const std::string&
 }
 
 std::unique_ptr<CXMLDocument> CXMLDocument::initWithData(std::string_view data,
-                                                         unsigned /*options*/,
-                                                         CXMLErrorOut error) {
+                                                         unsigned /*options*/, CXMLErrorOut error) {
     initXMLParser();
     xmlhandles::DocPtr doc;
     // libxml2 takes an int length: a larger buffer is refused rather than cut short.
@@ -134,7 +133,8 @@ std::unique_ptr<CXMLDocument> CXMLDocument::initWithContentsOfURL(const std::str
     platform::LoadResult load = platform::loadURL(url);
     if (!load.ok) {
         if (error != nullptr) {
-            *error = CXMLError{kCXMLURLLoadErrorDomain, load.httpStatus, {{"description", load.error}}};
+            *error =
+                CXMLError{kCXMLURLLoadErrorDomain, load.httpStatus, {{"description", load.error}}};
         }
         return nullptr;
     }

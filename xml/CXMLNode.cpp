@@ -22,26 +22,25 @@ bool appendListString(xmlDoc* doc, const xmlNode* list, std::string& out, int ne
     bool found = false;
     for (const xmlNode* node = list; node != nullptr; node = node->next) {
         switch (node->type) {
-        case XML_TEXT_NODE:
-        case XML_CDATA_SECTION_NODE:
-            if (node->content != nullptr) {
-                out += reinterpret_cast<const char*>(node->content);
-                found = true;
-            }
-            break;
-        case XML_ENTITY_REF_NODE:
-            if (xmlEntity* entity = xmlGetDocEntity(doc, node->name)) {
-                if (nesting < kMaxEntityNesting &&
-                    appendListString(doc, entity->children, out, nesting + 1)) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+                if (node->content != nullptr) {
+                    out += reinterpret_cast<const char*>(node->content);
                     found = true;
                 }
-            } else if (node->content != nullptr) {
-                out += reinterpret_cast<const char*>(node->content);
-                found = true;
-            }
-            break;
-        default:
-            break;  // child elements, comments and the rest contribute nothing
+                break;
+            case XML_ENTITY_REF_NODE:
+                if (xmlEntity* entity = xmlGetDocEntity(doc, node->name)) {
+                    if (nesting < kMaxEntityNesting &&
+                        appendListString(doc, entity->children, out, nesting + 1)) {
+                        found = true;
+                    }
+                } else if (node->content != nullptr) {
+                    out += reinterpret_cast<const char*>(node->content);
+                    found = true;
+                }
+                break;
+            default: break;  // child elements, comments and the rest contribute nothing
         }
     }
     return found;
@@ -81,7 +80,8 @@ std::optional<std::string> CXMLNode::stringValue() const {
 
 std::size_t CXMLNode::index() const {
     std::size_t count = 0;
-    for (const xmlNode* sibling = requireNode()->prev; sibling != nullptr; sibling = sibling->prev) {
+    for (const xmlNode* sibling = requireNode()->prev; sibling != nullptr;
+         sibling = sibling->prev) {
         ++count;
     }
     return count;
@@ -158,33 +158,31 @@ std::string CXMLNode::XMLStringWithOptions(unsigned options) const {
 std::string& CXMLNode::_XMLStringWithOptions(unsigned /*options*/, std::string& string) const {
     const int nodeKind = kind();
     switch (nodeKind) {
-    case XML_ATTRIBUTE_NODE: {
-        // An attribute without a value (HTML's `<input checked>`) prints as empty quotes: the
-        // printer needs something to quote, and `checked=""` means the same to an HTML reader
-        // while staying well-formed for an XML one.
-        const std::string value = stringValue().value_or("");
-        string += ' ';
-        string += name().value_or("");
-        string += "=\"";
-        for (char c : value) {
-            if (c == '"') {
-                string += "&quot;";
-            } else {
-                string += c;
+        case XML_ATTRIBUTE_NODE: {
+            // An attribute without a value (HTML's `<input checked>`) prints as empty quotes: the
+            // printer needs something to quote, and `checked=""` means the same to an HTML reader
+            // while staying well-formed for an XML one.
+            const std::string value = stringValue().value_or("");
+            string += ' ';
+            string += name().value_or("");
+            string += "=\"";
+            for (char c : value) {
+                if (c == '"') {
+                    string += "&quot;";
+                } else {
+                    string += c;
+                }
             }
+            string += '"';
+            break;
         }
-        string += '"';
-        break;
-    }
-    case XML_TEXT_NODE:
-        // Written exactly as it is: this markup serves debugging, not round trips.
-        string += stringValue().value_or("");
-        break;
-    case XML_CDATA_SECTION_NODE:
-    case XML_COMMENT_NODE:
-        break;
-    default:
-        throw CXMLInternalInconsistencyException::notImplementedType(nodeKind);
+        case XML_TEXT_NODE:
+            // Written exactly as it is: this markup serves debugging, not round trips.
+            string += stringValue().value_or("");
+            break;
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE: break;
+        default: throw CXMLInternalInconsistencyException::notImplementedType(nodeKind);
     }
     return string;
 }

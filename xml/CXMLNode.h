@@ -99,9 +99,9 @@ public:
     std::vector<CXMLNode*> nodesForXPath(const std::string& xpath,
                                          CXMLErrorOut error = nullptr) const;
     // The same, with prefix -> namespace URI mappings registered first, in the map's order.
-    std::vector<CXMLNode*> nodesForXPath(const std::string& xpath,
-                                         const std::map<std::string, std::string>& namespaceMappings,
-                                         CXMLErrorOut error = nullptr) const;
+    std::vector<CXMLNode*> nodesForXPath(
+        const std::string& xpath, const std::map<std::string, std::string>& namespaceMappings,
+        CXMLErrorOut error = nullptr) const;
 
 protected:
     // The class name written by description().

@@ -14,16 +14,14 @@ namespace {
 // pointer to its element, not a wrapper.
 bool mayHaveWrapper(int kind) {
     switch (kind) {
-    case XML_ELEMENT_NODE:
-    case XML_ATTRIBUTE_NODE:
-    case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE:
-    case XML_COMMENT_NODE:
-    case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE:
-        return true;
-    default:
-        return false;
+        case XML_ELEMENT_NODE:
+        case XML_ATTRIBUTE_NODE:
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE:
+        case XML_DOCUMENT_NODE:
+        case XML_HTML_DOCUMENT_NODE: return true;
+        default: return false;
     }
 }
 
@@ -41,16 +39,12 @@ CXMLNode* CXMLNode::nodeWithLibXMLNode(xmlNode* theLibXMLNode) {
 
     std::unique_ptr<CXMLNode> wrapper;
     switch (kind) {
-    case XML_ELEMENT_NODE:
-        wrapper = std::make_unique<CXMLElement>(theLibXMLNode);
-        break;
-    case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE:
-        // A document that no CXMLDocument owns cannot be wrapped.
-        throw CXMLInternalInconsistencyException::unhandledType(kind);
-    default:
-        wrapper = std::make_unique<CXMLNode>(theLibXMLNode);
-        break;
+        case XML_ELEMENT_NODE: wrapper = std::make_unique<CXMLElement>(theLibXMLNode); break;
+        case XML_DOCUMENT_NODE:
+        case XML_HTML_DOCUMENT_NODE:
+            // A document that no CXMLDocument owns cannot be wrapped.
+            throw CXMLInternalInconsistencyException::unhandledType(kind);
+        default: wrapper = std::make_unique<CXMLNode>(theLibXMLNode); break;
     }
 
     xmlDoc* doc = theLibXMLNode->doc;

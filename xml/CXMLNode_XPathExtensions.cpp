@@ -22,7 +22,8 @@ std::vector<CXMLNode*> evaluate(xmlNode* node, const std::string& xpath,
             xmlXPathRegisterNs(context.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str());
         }
     }
-    xmlhandles::XPathObjectPtr result(xmlXPathEvalExpression(BAD_CAST xpath.c_str(), context.get()));
+    xmlhandles::XPathObjectPtr result(
+        xmlXPathEvalExpression(BAD_CAST xpath.c_str(), context.get()));
 
     std::vector<CXMLNode*> nodes;
     if (result && result->type == XPATH_NODESET && result->nodesetval != nullptr &&

@@ -28,23 +28,21 @@ public:
             pending.pop_back();
             for (; node != nullptr && total < limit_; node = node->next) {
                 switch (node->type) {
-                case XML_TEXT_NODE:
-                case XML_CDATA_SECTION_NODE:
-                    if (countText) total = add(total, contentLength(node));
-                    break;
-                case XML_ENTITY_REF_NODE:
-                    total = add(total, entitySize(node, nesting));
-                    break;
-                case XML_ELEMENT_NODE:
-                    pending.push_back(node->children);
-                    for (xmlAttr* attribute = node->properties; attribute != nullptr;
-                         attribute = attribute->next) {
-                        pending.push_back(attribute->children);
-                    }
-                    break;
-                default:
-                    // DTD, declarations, comments, processing instructions: no string value.
-                    break;
+                    case XML_TEXT_NODE:
+                    case XML_CDATA_SECTION_NODE:
+                        if (countText) total = add(total, contentLength(node));
+                        break;
+                    case XML_ENTITY_REF_NODE: total = add(total, entitySize(node, nesting)); break;
+                    case XML_ELEMENT_NODE:
+                        pending.push_back(node->children);
+                        for (xmlAttr* attribute = node->properties; attribute != nullptr;
+                             attribute = attribute->next) {
+                            pending.push_back(attribute->children);
+                        }
+                        break;
+                    default:
+                        // DTD, declarations, comments, processing instructions: no string value.
+                        break;
                 }
             }
         }

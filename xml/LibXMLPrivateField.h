@@ -6,13 +6,9 @@
 
 class CXMLNode;
 
-inline CXMLNode* wrapperOf(const xmlNode* node) {
-    return static_cast<CXMLNode*>(node->_private);
-}
+inline CXMLNode* wrapperOf(const xmlNode* node) { return static_cast<CXMLNode*>(node->_private); }
 
-inline void setWrapper(xmlNode* node, CXMLNode* wrapper) {
-    node->_private = wrapper;
-}
+inline void setWrapper(xmlNode* node, CXMLNode* wrapper) { node->_private = wrapper; }
 
 inline xmlNode* asNode(xmlDoc* doc) { return reinterpret_cast<xmlNode*>(doc); }
 inline xmlNode* asNode(xmlAttr* attribute) { return reinterpret_cast<xmlNode*>(attribute); }

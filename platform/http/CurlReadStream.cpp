@@ -71,8 +71,7 @@ bool CurlReadStream::open() {
     return true;
 }
 
-void CurlReadStream::setClient(int eventMask, ReadStreamClientCallback callback,
-                               void* clientInfo) {
+void CurlReadStream::setClient(int eventMask, ReadStreamClientCallback callback, void* clientInfo) {
     eventMask_ = callback ? eventMask : 0;
     callback_ = callback;
     clientInfo_ = clientInfo;
@@ -103,8 +102,9 @@ long CurlReadStream::read(uint8_t* buffer, long maxLength) {
     if (closed_) return -1;
     bytesSignalled_ = false;
     if (!ring_.empty()) {
-        return maxLength <= 0 ? 0
-                              : static_cast<long>(ring_.read(buffer, static_cast<size_t>(maxLength)));
+        return maxLength <= 0
+                   ? 0
+                   : static_cast<long>(ring_.read(buffer, static_cast<size_t>(maxLength)));
     }
     return failed_ ? -1 : 0;
 }

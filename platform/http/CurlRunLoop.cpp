@@ -5,8 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "platform/http/Networking.h"
 #include "platform/http/CurlReadStream.h"
+#include "platform/http/Networking.h"
 
 namespace platform::http {
 
@@ -45,9 +45,7 @@ bool CurlRunLoop::attach(CURL* easy) {
     return curl_multi_add_handle(multi_.get(), easy) == CURLM_OK;
 }
 
-void CurlRunLoop::detach(CURL* easy) {
-    curl_multi_remove_handle(multi_.get(), easy);
-}
+void CurlRunLoop::detach(CURL* easy) { curl_multi_remove_handle(multi_.get(), easy); }
 
 void CurlRunLoop::wakeUp() {
     wakeRequested_.store(true, std::memory_order_release);
@@ -85,8 +83,8 @@ bool CurlRunLoop::runOnce(double seconds) {
     if (streams_.empty()) return false;
     // A day is as good as forever for a slice, and keeps the clock arithmetic in range.
     const double slice = std::clamp(seconds, 0.0, 86'400.0);
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(slice));
+    const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(slice));
     for (;;) {
         // A reader still draining a well-filled buffer needs no socket work this pass.
         const bool wantsData = std::any_of(streams_.begin(), streams_.end(),

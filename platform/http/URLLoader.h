@@ -2,8 +2,8 @@
 // Whole-resource loading: GET a URL and return its body, or say why not.
 //
 // The transfer follows TransferPolicy: only http and https, redirects bounded and never from
-// https down to http, certificates and host names verified. A response with status 400 or above is a failed
-// load, so an error page never passes for a document. Callable from any thread; it blocks
+// https down to http, certificates and host names verified. A response with status 400 or above is
+// a failed load, so an error page never passes for a document. Callable from any thread; it blocks
 // the caller until the load ends or a timeout fires.
 
 #include <cstddef>
@@ -34,9 +34,9 @@ struct LoadOptions {
 
 struct LoadResult {
     bool ok = false;
-    std::string bytes;   // the body; empty unless ok
-    long httpStatus = 0; // final status, 0 when no response came
-    std::string error;   // why the load failed
+    std::string bytes;    // the body; empty unless ok
+    long httpStatus = 0;  // final status, 0 when no response came
+    std::string error;    // why the load failed
 };
 
 LoadResult loadURL(const std::string& url, const LoadOptions& options = {});

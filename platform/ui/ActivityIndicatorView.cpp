@@ -23,10 +23,11 @@ ActivityIndicatorView::~ActivityIndicatorView() {
 void ActivityIndicatorView::startAnimating() {
     if (timer_) return;
     setHidden(false);
-    timer_ = platform::MainQueue::main().scheduleTimer(kStepSeconds, true, [this](platform::Timer&) {
-        phase_ = (phase_ + 1) % kSpokes;
-        update();
-    });
+    timer_ =
+        platform::MainQueue::main().scheduleTimer(kStepSeconds, true, [this](platform::Timer&) {
+            phase_ = (phase_ + 1) % kSpokes;
+            update();
+        });
 }
 
 void ActivityIndicatorView::stopAnimating() {
@@ -56,8 +57,10 @@ void ActivityIndicatorView::drawContents(QPainter& painter) {
         pen.setColor(color);
         painter.setPen(pen);
         const double angle = 2 * M_PI * i / kSpokes;
-        painter.drawLine(QPointF(c.x() + std::sin(angle) * outer * 0.45, c.y() - std::cos(angle) * outer * 0.45),
-                         QPointF(c.x() + std::sin(angle) * outer * 0.85, c.y() - std::cos(angle) * outer * 0.85));
+        painter.drawLine(
+            QPointF(c.x() + std::sin(angle) * outer * 0.45, c.y() - std::cos(angle) * outer * 0.45),
+            QPointF(c.x() + std::sin(angle) * outer * 0.85,
+                    c.y() - std::cos(angle) * outer * 0.85));
     }
 }
 

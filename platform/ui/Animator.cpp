@@ -21,7 +21,6 @@ struct Animator::Group {
     std::shared_ptr<platform::Timer> endTimer;
 };
 
-
 Animator& Animator::shared() {
     static Animator animator;
     return animator;
@@ -30,14 +29,10 @@ Animator& Animator::shared() {
 float animationProgress(AnimationCurve curve, float t) {
     t = std::clamp(t, 0.0f, 1.0f);
     switch (curve) {
-        case AnimationCurve::Linear:
-            return t;
-        case AnimationCurve::EaseIn:
-            return t * t;
-        case AnimationCurve::EaseOut:
-            return 1 - (1 - t) * (1 - t);
-        case AnimationCurve::EaseInOut:
-            return t * t * (3 - 2 * t);
+        case AnimationCurve::Linear: return t;
+        case AnimationCurve::EaseIn: return t * t;
+        case AnimationCurve::EaseOut: return 1 - (1 - t) * (1 - t);
+        case AnimationCurve::EaseInOut: return t * t * (3 - 2 * t);
     }
     return t;
 }

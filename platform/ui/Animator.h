@@ -42,9 +42,9 @@ public:
     void setDuration(double seconds);
     void setCurve(AnimationCurve curve);
     // `delegate` guards the callback: when it is gone, the callback is skipped.
-    void setDidStop(QObject* delegate,
-                    std::function<void(const std::string& animationID, bool finished,
-                                       void* context)> didStop);
+    void setDidStop(
+        QObject* delegate,
+        std::function<void(const std::string& animationID, bool finished, void* context)> didStop);
     void commit();
 
     // Adds an animation of (target, property) to the open group. A running animation of the

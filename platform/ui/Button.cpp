@@ -60,12 +60,8 @@ bool Button::handleTouch(TouchPhase phase, Point location) {
     if (!isEnabled()) return true;
     const bool inside = bounds().contains(location);
     switch (phase) {
-        case TouchPhase::Began:
-            highlighted_ = true;
-            break;
-        case TouchPhase::Moved:
-            highlighted_ = inside;
-            break;
+        case TouchPhase::Began: highlighted_ = true; break;
+        case TouchPhase::Moved: highlighted_ = inside; break;
         case TouchPhase::Ended:
             highlighted_ = false;
             update();
@@ -95,7 +91,8 @@ void Button::drawContents(QPainter& painter) {
         QColor color = titleColor_.toQColor();
         if (!isEnabled()) color.setAlphaF(0.4f);
         painter.setPen(color);
-        painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(*title_));
+        painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine,
+                         QString::fromStdString(*title_));
     }
     if (highlighted_) {
         painter.setPen(Qt::NoPen);

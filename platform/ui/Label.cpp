@@ -36,7 +36,8 @@ Size Label::sizeThatFits(Size) const {
     // whole points so the drawn text always fits the frame.
     const QFontMetricsF metrics(font_.toQFont());
     const float scale = Screen::scale();
-    const float width = static_cast<float>(metrics.horizontalAdvance(QString::fromStdString(*text_)));
+    const float width =
+        static_cast<float>(metrics.horizontalAdvance(QString::fromStdString(*text_)));
     const float height = static_cast<float>(metrics.height());
     return {std::ceil(width / scale), std::ceil(height / scale)};
 }
@@ -47,15 +48,9 @@ void Label::drawContents(QPainter& painter) {
     painter.setPen(textColor_.toQColor());
     Qt::Alignment align = Qt::AlignVCenter;
     switch (alignment_) {
-        case TextAlignment::Left:
-            align |= Qt::AlignLeft;
-            break;
-        case TextAlignment::Center:
-            align |= Qt::AlignHCenter;
-            break;
-        case TextAlignment::Right:
-            align |= Qt::AlignRight;
-            break;
+        case TextAlignment::Left: align |= Qt::AlignLeft; break;
+        case TextAlignment::Center: align |= Qt::AlignHCenter; break;
+        case TextAlignment::Right: align |= Qt::AlignRight; break;
     }
     const QString text = QString::fromStdString(*text_);
     const QFontMetricsF metrics(painter.font());

@@ -70,8 +70,8 @@ void Layer::addAnimation(const BasicAnimation& animation, const std::string& key
     animator.setCurve(animation.timingFunction);
     if (animation.didStop) {
         auto didStop = animation.didStop;
-        animator.setDidStop(animation.delegate,
-                            [didStop](const std::string&, bool finished, void*) { didStop(finished); });
+        animator.setDidStop(animation.delegate, [didStop](const std::string&, bool finished,
+                                                          void*) { didStop(finished); });
     }
     QPointer<View> view(&view_);
     animator.add(

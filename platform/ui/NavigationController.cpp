@@ -58,7 +58,8 @@ std::vector<ViewController*> NavigationController::viewControllers() const {
 
 Rect NavigationController::contentFrame() const {
     const float top = barHidden_ ? 0 : kNavigationBarHeight;
-    const Rect b = viewIfLoaded() ? viewIfLoaded()->bounds() : Rect(0, 0, Screen::kWidth, Screen::kHeight);
+    const Rect b =
+        viewIfLoaded() ? viewIfLoaded()->bounds() : Rect(0, 0, Screen::kWidth, Screen::kHeight);
     return {0, top, b.width(), std::max(0.0f, b.height() - top)};
 }
 
@@ -134,7 +135,8 @@ void NavigationController::startTransition(ViewController* from, ViewController*
                                            bool animated) {
     const bool onScreen = isAppearing() && isViewLoaded();
     animated = animated && onScreen;
-    transition_ = std::make_unique<Transition>(Transition{++transitionSerial_, from, to, forward, animated});
+    transition_ =
+        std::make_unique<Transition>(Transition{++transitionSerial_, from, to, forward, animated});
     const uint64_t serial = transition_->serial;
     if (onScreen) {
         // The new screen hears first that it will appear: its view loads (and a player starts)

@@ -49,7 +49,8 @@ private:
         if (!valid_) {
             // The last reference may be this one; the QTimer must not be deleted inside its
             // own timeout signal, so let the event loop drop it.
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [self] {}, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [self] {}, Qt::QueuedConnection);
         }
     }
 
@@ -61,7 +62,8 @@ private:
     QTimer timer_;
 };
 
-QtMainQueue::QtMainQueue() : receiver_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {
+QtMainQueue::QtMainQueue()
+    : receiver_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {
     clock_.start();
 }
 
@@ -79,7 +81,9 @@ void QtMainQueue::post(std::function<void()> task) {
 
 void QtMainQueue::postAfter(double seconds, std::function<void()> task) {
     if (!isMainThread()) {
-        post([this, seconds, task = std::move(task)]() mutable { postAfter(seconds, std::move(task)); });
+        post([this, seconds, task = std::move(task)]() mutable {
+            postAfter(seconds, std::move(task));
+        });
         return;
     }
     scheduleTimer(seconds, false, [task = std::move(task)](platform::Timer&) { task(); });

@@ -59,9 +59,7 @@ bool ScrollView::handleTouch(TouchPhase phase, Point location) {
                                                 dragStartOffset_.y - (inView.y - dragStart_->y)}));
             }
             break;
-        case TouchPhase::Ended:
-            dragStart_.reset();
-            break;
+        case TouchPhase::Ended: dragStart_.reset(); break;
     }
     return true;
 }

@@ -71,9 +71,9 @@ void Slider::drawContents(QPainter& painter) {
     painter.drawRoundedRect(full, full.height() / 2, full.height() / 2);
     painter.setBrush(minimumTrack_.toQColor());
     painter.drawRoundedRect(done, full.height() / 2, full.height() / 2);
-    const QRectF knob = toPixels({track.x() + fraction * track.width() - kThumbRadius,
-                                  bounds().midY() - kThumbRadius, 2 * kThumbRadius,
-                                  2 * kThumbRadius});
+    const QRectF knob =
+        toPixels({track.x() + fraction * track.width() - kThumbRadius,
+                  bounds().midY() - kThumbRadius, 2 * kThumbRadius, 2 * kThumbRadius});
     painter.setBrush(QColor(0, 0, 0, 40));
     painter.drawEllipse(knob.translated(0, 1.5));
     painter.setBrush(Qt::white);

@@ -59,7 +59,8 @@ void TabBar::drawContents(QPainter& painter) {
         const TabBarItem& item = items_[i];
         if (ImageRef image = item.imageName.empty() ? nullptr : Image::named(item.imageName)) {
             const float side = 30 * Screen::scale();
-            const QRectF icon(cell.center().x() - side / 2, cell.top() + 3 * Screen::scale(), side, side);
+            const QRectF icon(cell.center().x() - side / 2, cell.top() + 3 * Screen::scale(), side,
+                              side);
             painter.setOpacity(selected ? 1.0 : 0.55);
             painter.drawPixmap(icon, image->pixmap(), QRectF(image->pixmap().rect()));
             painter.setOpacity(1.0);
@@ -103,7 +104,8 @@ View& TabBarController::contentView() {
     return *content_;
 }
 
-void TabBarController::setViewControllers(std::vector<std::unique_ptr<ViewController>> controllers) {
+void TabBarController::setViewControllers(
+    std::vector<std::unique_ptr<ViewController>> controllers) {
     if (isAppearing()) {
         if (auto* old = selectedViewController()) old->beginAppearanceTransition(false, false);
     }
@@ -134,7 +136,9 @@ ViewController* TabBarController::viewControllerAt(size_t index) const {
     return index < controllers_.size() ? controllers_[index].get() : nullptr;
 }
 
-ViewController* TabBarController::selectedViewController() const { return viewControllerAt(selected_); }
+ViewController* TabBarController::selectedViewController() const {
+    return viewControllerAt(selected_);
+}
 
 void TabBarController::showSelected() {
     ViewController* child = selectedViewController();

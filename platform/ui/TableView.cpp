@@ -9,7 +9,7 @@ namespace ui {
 namespace {
 // A touch that moves further than this is a scroll, not a tap.
 constexpr float kTapSlop = 6;
-}
+}  // namespace
 
 TableViewCell::TableViewCell(Style, std::string reuseIdentifier)
     : View(Rect(0, 0, 320, TableView::kRowHeight)),
@@ -112,7 +112,8 @@ void TableView::layoutCells() {
     }
     for (int row = first; row <= last; ++row) {
         if (visible_.count(row)) continue;
-        TableViewCell* cell = dataSource_->cellForRowAtIndexPath(*this, rows_[static_cast<size_t>(row)]);
+        TableViewCell* cell =
+            dataSource_->cellForRowAtIndexPath(*this, rows_[static_cast<size_t>(row)]);
         if (!cell) continue;
         cell->setFrame(Rect(0, static_cast<float>(row) * kRowHeight, frame().width(), kRowHeight));
         cell->setSelected(row == selected_);
@@ -153,7 +154,8 @@ bool TableView::handleTouch(TouchPhase phase, Point location) {
             dragged_ = false;
             break;
         case TouchPhase::Moved:
-            if (touchStart_ && std::hypot(inView.x - touchStart_->x, inView.y - touchStart_->y) > kTapSlop) {
+            if (touchStart_ &&
+                std::hypot(inView.x - touchStart_->x, inView.y - touchStart_->y) > kTapSlop) {
                 dragged_ = true;
             }
             layoutCells();

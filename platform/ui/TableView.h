@@ -95,9 +95,9 @@ private:
 
     TableViewDataSource* dataSource_ = nullptr;
     TableViewDelegate* delegate_ = nullptr;
-    std::vector<IndexPath> rows_;                        // every row, in order
-    std::map<int, TableViewCell*> visible_;              // by row index
-    std::multimap<std::string, TableViewCell*> pool_;    // hidden, owned as subviews
+    std::vector<IndexPath> rows_;                      // every row, in order
+    std::map<int, TableViewCell*> visible_;            // by row index
+    std::multimap<std::string, TableViewCell*> pool_;  // hidden, owned as subviews
     std::optional<Point> touchStart_;
     bool dragged_ = false;
     int selected_ = -1;

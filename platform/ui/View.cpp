@@ -239,8 +239,7 @@ void View::commitAnimations() { Animator::shared().commit(); }
 QRectF View::toPixels(Rect r) const {
     const float s = Screen::scale();
     const Point o = presentationBoundsOrigin();
-    return QRectF((r.x() - o.x) * s, (r.y() - o.y) * s, r.width() * s,
-                  r.height() * s);
+    return QRectF((r.x() - o.x) * s, (r.y() - o.y) * s, r.width() * s, r.height() * s);
 }
 
 Point View::toPoints(QPointF pixels) const {

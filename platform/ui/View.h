@@ -76,7 +76,9 @@ public:
     // The values on screen now; they differ from the model values while an animation runs.
     Rect presentationFrame() const { return presentationFrame_.value_or(frame_); }
     float presentationAlpha() const { return presentationAlpha_.value_or(alpha_); }
-    Point presentationBoundsOrigin() const { return presentationBoundsOrigin_.value_or(boundsOrigin_); }
+    Point presentationBoundsOrigin() const {
+        return presentationBoundsOrigin_.value_or(boundsOrigin_);
+    }
 
     // The controller whose root view this is, if any.
     ViewController* viewController() const { return controller_; }

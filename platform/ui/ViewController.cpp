@@ -82,12 +82,9 @@ bool ViewController::touchesEnded(Point) { return false; }
 
 bool ViewController::handleTouch(TouchPhase phase, Point location) {
     switch (phase) {
-        case TouchPhase::Began:
-            return touchesBegan(location);
-        case TouchPhase::Moved:
-            return touchesMoved(location);
-        case TouchPhase::Ended:
-            return touchesEnded(location);
+        case TouchPhase::Began: return touchesBegan(location);
+        case TouchPhase::Moved: return touchesMoved(location);
+        case TouchPhase::Ended: return touchesEnded(location);
     }
     return false;
 }

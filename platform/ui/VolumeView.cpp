@@ -59,7 +59,8 @@ void VolumeView::drawContents(QPainter& painter) {
         painter.setBrush(QColor(235, 235, 240));
         painter.drawPath(path);
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(QColor(235, 235, 240), box.width() * 0.25, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(
+            QPen(QColor(235, 235, 240), box.width() * 0.25, Qt::SolidLine, Qt::RoundCap));
         for (int i = 1; i <= waves; ++i) {
             const double r = box.height() * 0.3 * i;
             const QPointF c(box.right() + box.width() * 0.5, box.center().y());

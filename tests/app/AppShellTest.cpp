@@ -15,10 +15,10 @@
 #include "app/Endpoints.h"
 #include "app/OstraRadioAppDelegate.h"
 #include "app/myTabeBare.h"
-#include "platform/ui/ViewController.h"
-#include "platform/ui/Window.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/TabBarController.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -117,10 +117,11 @@ TEST_F(AppShellTest, ShowControlsOncePerTouch) {
     int posts = 0;
     const void* object = &posts;
     auto& centre = platform::NotificationCenter::defaultCenter();
-    const auto token = centre.addObserver("ShowControls", nullptr, [&](const platform::Notification& n) {
-        ++posts;
-        object = n.object;
-    });
+    const auto token =
+        centre.addObserver("ShowControls", nullptr, [&](const platform::Notification& n) {
+            ++posts;
+            object = n.object;
+        });
     ui::Window& window = *delegate_->window();
     ui_test::tap(window, {160, 200});
     EXPECT_EQ(posts, 1);
@@ -184,7 +185,8 @@ TEST(Application, StartsAndFadesTheSplashOnTheQtLoop) {
 
     ASSERT_TRUE(runQtUntil([&] { return !delegate.isFading(); }));
     // For the record only: the real-time length of the fade on this machine.
-    std::printf("splash fade on the Qt loop: %.2f s\n", static_cast<double>(sinceLaunch.elapsed()) / 1000.0);
+    std::printf("splash fade on the Qt loop: %.2f s\n",
+                static_cast<double>(sinceLaunch.elapsed()) / 1000.0);
     EXPECT_EQ(v->superview(), nullptr);
     EXPECT_EQ(window.subviews(), (std::vector<ui::View*>{tabs}));
     EXPECT_TRUE(tabs->isVisible());

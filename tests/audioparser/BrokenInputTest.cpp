@@ -53,13 +53,15 @@ TEST(BrokenInputTest, JunkBeforeTheFirstFrame) {
 // A corrupt run in the middle costs the frames it covers and nothing else.
 TEST(BrokenInputTest, CorruptFrameInTheMiddle) {
     OSStatus status = -1;
-    const auto got = packetBytes(parseAll(readFixture("corrupt-middle.mp3"), kAudioFileMP3Type, &status));
+    const auto got =
+        packetBytes(parseAll(readFixture("corrupt-middle.mp3"), kAudioFileMP3Type, &status));
     const auto clean = packetBytes(parseAll(readFixture("cbr128-noxing.mp3"), kAudioFileMP3Type));
     ASSERT_EQ(status, noErr);
     size_t prefix = 0;
     while (prefix < got.size() && got[prefix] == clean[prefix]) ++prefix;
     size_t suffix = 0;
-    while (suffix < got.size() - prefix && got[got.size() - 1 - suffix] == clean[clean.size() - 1 - suffix]) {
+    while (suffix < got.size() - prefix &&
+           got[got.size() - 1 - suffix] == clean[clean.size() - 1 - suffix]) {
         ++suffix;
     }
     // 2000 bytes of garbage span at most 6 frames of 418 bytes.
@@ -72,8 +74,8 @@ TEST(BrokenInputTest, CorruptFrameInTheMiddle) {
 
 // A file cut short gives every whole packet before the cut.
 TEST(BrokenInputTest, TruncatedFiles) {
-    for (auto [name, original] : {std::pair{"truncated.mp3", "cbr128.mp3"},
-                                  std::pair{"truncated.m4a", "aac.m4a"}}) {
+    for (auto [name, original] :
+         {std::pair{"truncated.mp3", "cbr128.mp3"}, std::pair{"truncated.m4a", "aac.m4a"}}) {
         SCOPED_TRACE(name);
         const std::vector<uint8_t> file = readFixture(name);
         std::vector<ProbePacket> whole;
@@ -91,12 +93,14 @@ TEST(BrokenInputTest, TruncatedFiles) {
 // Random bytes and text are rejected with a status, whatever the hint, however they come.
 TEST(BrokenInputTest, GarbageIsRejected) {
     std::vector<uint8_t> html;
-    while (html.size() < 100000) appendText(html, "<html><body><p>404 Not Found</p></body></html>\n");
+    while (html.size() < 100000)
+        appendText(html, "<html><body><p>404 Not Found</p></body></html>\n");
     for (const auto& bytes : {randomBytes(300000, 7), html}) {
         for (AudioFileTypeID hint : {kAudioFileMP3Type, kAudioFileAAC_ADTSType, kAudioFileWAVEType,
                                      kAudioFileM4AType, kAudioFileCAFType}) {
             ParserHarness parser(hint);
-            const OSStatus status = parser.pushChunked(bytes, 0, bytes.size(), [] { return size_t(2048); });
+            const OSStatus status =
+                parser.pushChunked(bytes, 0, bytes.size(), [] { return size_t(2048); });
             EXPECT_EQ(status, kAudioFileStreamError_UnsupportedFileType) << fourCCText(hint);
             EXPECT_TRUE(parser.recorded().notified.empty());
             // The failure sticks.
@@ -111,7 +115,8 @@ TEST(BrokenInputTest, LargeId3TagsStreamBy) {
     const std::vector<uint8_t> frames = readFixture("cbr128-noxing.mp3");
     std::vector<uint8_t> file = {'I', 'D', '3', 4, 0, 0};
     const uint32_t tagBytes = 3u << 20;
-    for (int shift = 21; shift >= 0; shift -= 7) file.push_back(uint8_t((tagBytes >> shift) & 0x7F));
+    for (int shift = 21; shift >= 0; shift -= 7)
+        file.push_back(uint8_t((tagBytes >> shift) & 0x7F));
     const std::vector<uint8_t> filler = randomBytes(tagBytes, 9);
     file.insert(file.end(), filler.begin(), filler.end());
     file.insert(file.end(), frames.begin(), frames.end());
@@ -178,8 +183,13 @@ TEST(BrokenInputTest, TinyAdtsLengthsAreJunk) {
     std::vector<uint8_t> bytes;
     for (uint32_t length : {0u, 1u, 6u, 7u}) {
         for (int i = 0; i < 5000; ++i) {
-            const uint8_t header[7] = {0xFF, 0xF1, 0x50, uint8_t(0x80 | (length >> 11)),
-                                       uint8_t(length >> 3), uint8_t((length & 7) << 5 | 0x1F), 0xFC};
+            const uint8_t header[7] = {0xFF,
+                                       0xF1,
+                                       0x50,
+                                       uint8_t(0x80 | (length >> 11)),
+                                       uint8_t(length >> 3),
+                                       uint8_t((length & 7) << 5 | 0x1F),
+                                       0xFC};
             bytes.insert(bytes.end(), header, header + 7);
         }
     }

@@ -56,7 +56,8 @@ TEST(AacConfigTest, HighEfficiencySignalling) {
         describeAac(*config, bits.bytes(), d);
         EXPECT_EQ(d.format.mFormatID, kAudioFormatMPEG4AAC);
         EXPECT_EQ(d.format.mSampleRate, 24000);
-        EXPECT_EQ(formatIds(d), (std::vector<uint32_t>{kAudioFormatMPEG4AAC_HE, kAudioFormatMPEG4AAC}));
+        EXPECT_EQ(formatIds(d),
+                  (std::vector<uint32_t>{kAudioFormatMPEG4AAC_HE, kAudioFormatMPEG4AAC}));
         EXPECT_EQ(d.formatList[0].mASBD.mSampleRate, 48000);
         EXPECT_EQ(d.formatList[0].mASBD.mFramesPerPacket, 2048u);
         EXPECT_EQ(d.formatList[0].mASBD.mChannelsPerFrame, 2u);
@@ -68,8 +69,8 @@ TEST(AacConfigTest, HighEfficiencySignalling) {
     ASSERT_TRUE(config);
     StreamDescription d;
     describeAac(*config, ps.bytes(), d);
-    EXPECT_EQ(formatIds(d), (std::vector<uint32_t>{kAudioFormatMPEG4AAC_HE_V2, kAudioFormatMPEG4AAC_HE,
-                                                   kAudioFormatMPEG4AAC}));
+    EXPECT_EQ(formatIds(d), (std::vector<uint32_t>{kAudioFormatMPEG4AAC_HE_V2,
+                                                   kAudioFormatMPEG4AAC_HE, kAudioFormatMPEG4AAC}));
     EXPECT_EQ(d.formatList[0].mASBD.mChannelsPerFrame, 2u);
     EXPECT_EQ(d.formatList[1].mASBD.mChannelsPerFrame, 1u);
 }
@@ -85,6 +86,7 @@ TEST(AacConfigTest, PlainAndBrokenConfigurations) {
     EXPECT_EQ(makeAudioSpecificConfig(2, 4, 2), std::vector<uint8_t>(lc, lc + 2));
 
     // Channel configuration 0: the layout is a program config element, here 5.1.
+    // clang-format off
     const Bits pce = Bits().put(2, 5).put(3, 4).put(0, 4).put(0, 3)  // LC 48 kHz, GA
                          .put(0, 4).put(1, 2).put(3, 4)              // tag, profile, rate
                          .put(2, 4).put(0, 4).put(1, 4).put(1, 2)    // front, side, back, lfe
@@ -92,23 +94,26 @@ TEST(AacConfigTest, PlainAndBrokenConfigurations) {
                          .put(0, 1).put(0, 4).put(1, 1).put(1, 4)    // front: SCE, CPE
                          .put(1, 1).put(2, 4)                        // back: CPE
                          .put(3, 4);                                 // LFE
+    // clang-format on
     config = parseAudioSpecificConfig(pce.bytes().data(), pce.bytes().size());
     ASSERT_TRUE(config);
     EXPECT_EQ(config->channels, 6u);
 
     EXPECT_FALSE(parseAudioSpecificConfig(lc, 1));  // cut short
-    const uint8_t eld[] = {0xF8, 0xE6, 0x20};    // object type 39: not one we play
+    const uint8_t eld[] = {0xF8, 0xE6, 0x20};       // object type 39: not one we play
     EXPECT_FALSE(parseAudioSpecificConfig(eld, sizeof eld));
-    const uint8_t badRate[] = {0x16, 0x90};      // reserved sample-rate index 13
+    const uint8_t badRate[] = {0x16, 0x90};  // reserved sample-rate index 13
     EXPECT_FALSE(parseAudioSpecificConfig(badRate, sizeof badRate));
 }
 
 TEST(EsDescriptorTest, FormsOfTheDescriptor) {
+    // clang-format off
     const std::vector<uint8_t> es = {0x03, 0x19, 0x00, 0x01, 0x00,                 // ES, id, flags
                                      0x04, 0x11, 0x40, 0x15, 0x00, 0x06, 0x00,   // config
                                      0x00, 0x01, 0xF4, 0x00, 0x00, 0x01, 0xF4, 0x00,
                                      0x05, 0x02, 0x12, 0x10,                     // ASC
                                      0x06, 0x01, 0x02};
+    // clang-format on
     std::vector<uint8_t> boxed = {0, 0, 0, 0};
     boxed.insert(boxed.end(), es.begin(), es.end());
     for (const auto& bytes : {es, boxed}) {
@@ -125,8 +130,10 @@ TEST(EsDescriptorTest, FormsOfTheDescriptor) {
 }
 
 TEST(AlacConfigTest, CookieWrappingsGiveTheSameAtom) {
+    // clang-format off
     const std::vector<uint8_t> config = {0, 0, 0x10, 0, 0, 16, 40, 10, 14, 2, 0, 255,
                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAC, 0x44};
+    // clang-format on
     std::vector<uint8_t> atom = {0, 0, 0, 36, 'a', 'l', 'a', 'c', 0, 0, 0, 0};
     atom.insert(atom.end(), config.begin(), config.end());
     std::vector<uint8_t> caf = {0, 0, 0, 12, 'f', 'r', 'm', 'a', 'a', 'l', 'a', 'c'};
@@ -152,9 +159,10 @@ TEST(AlacConfigTest, CookieWrappingsGiveTheSameAtom) {
 TEST(Mp3VbrHeaderTest, VbriTable) {
     std::vector<uint8_t> frame(417, 0);
     frame[0] = 0xFF, frame[1] = 0xFB, frame[2] = 0x90;
-    const uint8_t vbri[26] = {'V', 'B', 'R', 'I', 0, 1, 0, 0, 0, 75,
-                              0, 1, 0x86, 0xA0 + 0, 0, 0, 0x03, 0xE8,  // bytes 100000, frames 1000
-                              0, 10, 0, 1, 0, 2, 0, 100};              // 10 entries of 2 bytes
+    const uint8_t vbri[26] = {
+        'V', 'B', 'R', 'I',  0,        1, 0, 0,    0,
+        75,  0,   1,   0x86, 0xA0 + 0, 0, 0, 0x03, 0xE8,  // bytes 100000, frames 1000
+        0,   10,  0,   1,    0,        2, 0, 100};        // 10 entries of 2 bytes
     std::copy(vbri, vbri + 26, frame.begin() + 36);
     for (int i = 0; i < 10; ++i) {
         frame[62 + 2 * i] = 10000 >> 8;
@@ -177,10 +185,10 @@ TEST(Mp3FrameHeaderTest, LengthsAndRefusals) {
         uint32_t rate;
         uint32_t channels;
     };
-    for (const Case& c : {Case{{0xFF, 0xFB, 0x90, 0x00}, 417, 44100, 2},  // MPEG-1 128k
-                          Case{{0xFF, 0xFB, 0x92, 0x00}, 418, 44100, 2},  // padded
-                          Case{{0xFF, 0xF3, 0x80, 0xC4}, 208, 22050, 1},  // MPEG-2 64k mono
-                          Case{{0xFF, 0xE3, 0x48, 0xC4}, 288, 8000, 1},   // MPEG-2.5 32k
+    for (const Case& c : {Case{{0xFF, 0xFB, 0x90, 0x00}, 417, 44100, 2},      // MPEG-1 128k
+                          Case{{0xFF, 0xFB, 0x92, 0x00}, 418, 44100, 2},      // padded
+                          Case{{0xFF, 0xF3, 0x80, 0xC4}, 208, 22050, 1},      // MPEG-2 64k mono
+                          Case{{0xFF, 0xE3, 0x48, 0xC4}, 288, 8000, 1},       // MPEG-2.5 32k
                           Case{{0xFF, 0xFB, 0xEA, 0x00}, 1441, 32000, 2}}) {  // largest
         Mp3FrameHeader h;
         ASSERT_TRUE(readMp3FrameHeader(c.header, h));

@@ -64,8 +64,9 @@ TEST_P(FixturePacketsTest, PacketsMatchFfprobe) {
         EXPECT_EQ(r.packetSizeUpperBound % r.format.mBytesPerFrame, 0u);
         EXPECT_FALSE(r.pcmCallbackNotWholeFrames);
         EXPECT_TRUE(r.packets.empty());
-        const uint64_t total = std::accumulate(probe.begin(), probe.end(), uint64_t(0),
-                                               [](uint64_t sum, const ProbePacket& p) { return sum + p.size; });
+        const uint64_t total =
+            std::accumulate(probe.begin(), probe.end(), uint64_t(0),
+                            [](uint64_t sum, const ProbePacket& p) { return sum + p.size; });
         ASSERT_EQ(r.pcm.size(), total);
         EXPECT_TRUE(std::equal(r.pcm.begin(), r.pcm.end(), file.begin() + int64_t(*r.dataOffset)));
         return;
@@ -82,36 +83,39 @@ TEST_P(FixturePacketsTest, PacketsMatchFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mp3, FixturePacketsTest,
-    ::testing::Values(FixtureCase{"cbr128.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
-                      FixtureCase{"cbr128-noxing.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152, 0, false},
-                      FixtureCase{"cbr128-id3v1.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
-                      FixtureCase{"vbr.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
-                      FixtureCase{"vbr-noxing.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152, 0, false},
-                      FixtureCase{"id3-picture.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
-                      FixtureCase{"mono22k-mpeg2.mp3", kAudioFormatMPEGLayer3, 22050, 1, 576},
-                      FixtureCase{"mono8k-mpeg25.mp3", kAudioFormatMPEGLayer3, 8000, 1, 576},
-                      FixtureCase{"long-10min-128k.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152}),
+    ::testing::Values(
+        FixtureCase{"cbr128.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
+        FixtureCase{"cbr128-noxing.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152, 0, false},
+        FixtureCase{"cbr128-id3v1.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
+        FixtureCase{"vbr.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
+        FixtureCase{"vbr-noxing.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152, 0, false},
+        FixtureCase{"id3-picture.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152},
+        FixtureCase{"mono22k-mpeg2.mp3", kAudioFormatMPEGLayer3, 22050, 1, 576},
+        FixtureCase{"mono8k-mpeg25.mp3", kAudioFormatMPEGLayer3, 8000, 1, 576},
+        FixtureCase{"long-10min-128k.mp3", kAudioFormatMPEGLayer3, 44100, 2, 1152}),
     [](const auto& info) { return std::to_string(info.index); });
 
-INSTANTIATE_TEST_SUITE_P(
-    Adts, FixturePacketsTest,
-    ::testing::Values(FixtureCase{"adts-lc.aac", kAudioFormatMPEG4AAC, 44100, 2, 1024, 7, false},
-                      FixtureCase{"adts-lc-mono22k.aac", kAudioFormatMPEG4AAC, 22050, 1, 1024, 7, false}),
-    [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Adts, FixturePacketsTest,
+                         ::testing::Values(FixtureCase{"adts-lc.aac", kAudioFormatMPEG4AAC, 44100,
+                                                       2, 1024, 7, false},
+                                           FixtureCase{"adts-lc-mono22k.aac", kAudioFormatMPEG4AAC,
+                                                       22050, 1, 1024, 7, false}),
+                         [](const auto& info) { return std::to_string(info.index); });
 
 INSTANTIATE_TEST_SUITE_P(
     Pcm, FixturePacketsTest,
-    ::testing::Values(FixtureCase{"pcm8.wav", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm16.wav", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm24.wav", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"float32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm16-unknown-size.wav", kAudioFormatLinearPCM, 44100, 2, 1, 0, false},
-                      FixtureCase{"pcm16.aiff", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"sowt.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"float32.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm16.caf", kAudioFormatLinearPCM, 44100, 2, 1},
-                      FixtureCase{"pcm16-unknown-size.caf", kAudioFormatLinearPCM, 44100, 2, 1, 0, false}),
+    ::testing::Values(
+        FixtureCase{"pcm8.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm16.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm24.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"float32.wav", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm16-unknown-size.wav", kAudioFormatLinearPCM, 44100, 2, 1, 0, false},
+        FixtureCase{"pcm16.aiff", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"sowt.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"float32.aifc", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm16.caf", kAudioFormatLinearPCM, 44100, 2, 1},
+        FixtureCase{"pcm16-unknown-size.caf", kAudioFormatLinearPCM, 44100, 2, 1, 0, false}),
     [](const auto& info) { return std::to_string(info.index); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,14 +129,16 @@ INSTANTIATE_TEST_SUITE_P(
 // The hint comes from the address and is often wrong (a live stream's "/" gives MP3): the
 // bytes decide, and a wrong hint changes nothing.
 TEST(FormatRecognitionTest, WrongHintsChangeNothing) {
-    for (const char* name : {"cbr128.mp3", "adts-lc.aac", "pcm16.wav", "sowt.aifc", "aac.caf", "aac.m4a"}) {
+    for (const char* name :
+         {"cbr128.mp3", "adts-lc.aac", "pcm16.wav", "sowt.aifc", "aac.caf", "aac.m4a"}) {
         const std::vector<uint8_t> file = readFixture(name);
         const Recorded right = parseAll(file, hintFor(name));
         for (AudioFileTypeID wrong : {kAudioFileMP3Type, kAudioFileAAC_ADTSType, kAudioFileWAVEType,
                                       kAudioFileCAFType, kAudioFileM4AType}) {
             const Recorded r = parseAll(file, wrong);
             EXPECT_EQ(r.notified, right.notified) << name << " as " << fourCCText(wrong);
-            EXPECT_EQ(r.packets.size(), right.packets.size()) << name << " as " << fourCCText(wrong);
+            EXPECT_EQ(r.packets.size(), right.packets.size())
+                << name << " as " << fourCCText(wrong);
             EXPECT_EQ(r.pcm.size(), right.pcm.size()) << name << " as " << fourCCText(wrong);
         }
     }

@@ -62,7 +62,8 @@ void ParserHarness::onProperty(void* client, AudioFileStreamID stream, AudioFile
         case kAudioFileStreamProperty_DataOffset: {
             int64_t value = 0;
             size = 8;
-            if (AudioFileStreamGetProperty(stream, id, &size, &value) == noErr) r.dataOffset = value;
+            if (AudioFileStreamGetProperty(stream, id, &size, &value) == noErr)
+                r.dataOffset = value;
             break;
         }
         case kAudioFileStreamProperty_AudioDataByteCount:
@@ -70,7 +71,8 @@ void ParserHarness::onProperty(void* client, AudioFileStreamID stream, AudioFile
             uint64_t value = 0;
             size = 8;
             if (AudioFileStreamGetProperty(stream, id, &size, &value) == noErr) {
-                (id == kAudioFileStreamProperty_AudioDataByteCount ? r.byteCount : r.packetCount) = value;
+                (id == kAudioFileStreamProperty_AudioDataByteCount ? r.byteCount : r.packetCount) =
+                    value;
             }
             break;
         }
@@ -86,8 +88,7 @@ void ParserHarness::onProperty(void* client, AudioFileStreamID stream, AudioFile
                 AudioFileStreamGetProperty(stream, id, &size, r.cookie.data());
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -109,14 +110,17 @@ void ParserHarness::onPackets(void* client, uint32_t bytes, uint32_t count, cons
         }
     } else {
         const uint32_t frame = r.format.mBytesPerFrame;
-        if (frame == 0 || bytes % frame != 0 || bytes / frame != count) r.pcmCallbackNotWholeFrames = true;
+        if (frame == 0 || bytes % frame != 0 || bytes / frame != count)
+            r.pcmCallbackNotWholeFrames = true;
         r.pcm.insert(r.pcm.end(), base, base + bytes);
         ++r.pcmCallbacks;
     }
     if (self->closeInCallback_) AudioFileStreamClose(self->stream_);
 }
 
-std::vector<uint8_t> readFixture(const std::string& name) { return readFileBytes(fixturePath(name)); }
+std::vector<uint8_t> readFixture(const std::string& name) {
+    return readFileBytes(fixturePath(name));
+}
 
 std::vector<ProbePacket> probePackets(const std::string& name) {
     std::ifstream in(fixturePath(name) + ".packets");

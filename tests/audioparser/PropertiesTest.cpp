@@ -14,8 +14,10 @@ using Ids = std::vector<uint32_t>;
 
 // The listener hears the description first and 'redy' last, only what the stream has.
 TEST(PropertiesTest, NotificationOrder) {
-    const uint32_t dfmt = kAudioFileStreamProperty_DataFormat, flst = kAudioFileStreamProperty_FormatList,
-                   mgic = kAudioFileStreamProperty_MagicCookieData, doff = kAudioFileStreamProperty_DataOffset,
+    const uint32_t dfmt = kAudioFileStreamProperty_DataFormat,
+                   flst = kAudioFileStreamProperty_FormatList,
+                   mgic = kAudioFileStreamProperty_MagicCookieData,
+                   doff = kAudioFileStreamProperty_DataOffset,
                    bcnt = kAudioFileStreamProperty_AudioDataByteCount,
                    pcnt = kAudioFileStreamProperty_AudioDataPacketCount,
                    redy = kAudioFileStreamProperty_ReadyToProducePackets;
@@ -57,7 +59,8 @@ struct EngineLikeReader {
         }
         for (uint32_t i = 0; i < count; ++i) {
             const auto& d = descriptions[i];
-            reader->packets.emplace_back(base + d.mStartOffset, base + d.mStartOffset + d.mDataByteSize);
+            reader->packets.emplace_back(base + d.mStartOffset,
+                                         base + d.mStartOffset + d.mDataByteSize);
         }
     }
 };
@@ -68,19 +71,22 @@ TEST(PropertiesTest, ReaderThatRaisesDiscontinuityOnReadyLosesNothing) {
         const std::vector<uint8_t> file = readFixture(name);
         const Recorded plain = parseAll(file, hintFor(name));
         EngineLikeReader reader;
-        ASSERT_EQ(AudioFileStreamOpen(&reader, EngineLikeReader::onProperty, EngineLikeReader::onPackets,
-                                      hintFor(name), &reader.stream),
+        ASSERT_EQ(AudioFileStreamOpen(&reader, EngineLikeReader::onProperty,
+                                      EngineLikeReader::onPackets, hintFor(name), &reader.stream),
                   noErr);
         for (size_t at = 0; at < file.size(); at += 2048) {
-            const uint32_t flags = reader.discontinuous ? kAudioFileStreamParseFlag_Discontinuity : 0;
-            ASSERT_EQ(AudioFileStreamParseBytes(reader.stream, uint32_t(std::min<size_t>(2048, file.size() - at)),
+            const uint32_t flags =
+                reader.discontinuous ? kAudioFileStreamParseFlag_Discontinuity : 0;
+            ASSERT_EQ(AudioFileStreamParseBytes(reader.stream,
+                                                uint32_t(std::min<size_t>(2048, file.size() - at)),
                                                 file.data() + at, flags),
                       noErr);
         }
         AudioFileStreamClose(reader.stream);
         EXPECT_EQ(reader.pcm, plain.pcm);
         ASSERT_EQ(reader.packets.size(), plain.packets.size());
-        for (size_t i = 0; i < plain.packets.size(); ++i) ASSERT_EQ(reader.packets[i], plain.packets[i].bytes);
+        for (size_t i = 0; i < plain.packets.size(); ++i)
+            ASSERT_EQ(reader.packets[i], plain.packets[i].bytes);
     }
 }
 
@@ -108,21 +114,26 @@ TEST(PropertiesTest, ReadsAndTheirStatuses) {
     }
     uint32_t bound = 0;
     size = 4;
-    ASSERT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_PacketSizeUpperBound, &size, &bound), noErr);
+    ASSERT_EQ(
+        AudioFileStreamGetProperty(s, kAudioFileStreamProperty_PacketSizeUpperBound, &size, &bound),
+        noErr);
     EXPECT_EQ(bound, 1441u);
     size = 39;
     EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_DataFormat, &size, &format),
               kAudioFileStreamError_BadPropertySize);
-    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_AudioDataByteCount, &size, &writable),
+    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_AudioDataByteCount, &size,
+                                             &writable),
               kAudioFileStreamError_ValueUnknown);
-    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_MagicCookieData, &size, &writable),
+    EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, kAudioFileStreamProperty_MagicCookieData, &size,
+                                             &writable),
               kAudioFileStreamError_ValueUnknown);
     EXPECT_EQ(AudioFileStreamGetPropertyInfo(s, fourCC("zzzz"), &size, &writable),
               kAudioFileStreamError_UnsupportedProperty);
     // A format list reader may take fewer items than there are, never part of one.
     AudioFormatListItem items[2];
     size = sizeof items;
-    ASSERT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_FormatList, &size, items), noErr);
+    ASSERT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_FormatList, &size, items),
+              noErr);
     EXPECT_EQ(size, 44u);
     size = 43;
     EXPECT_EQ(AudioFileStreamGetProperty(s, kAudioFileStreamProperty_FormatList, &size, items),
@@ -146,7 +157,8 @@ TEST(PropertiesTest, NoReentrantParse) {
         AudioFileStreamID stream = nullptr;
         OSStatus parseStatus = noErr;
         OSStatus seekStatus = noErr;
-        static void onPackets(void* self, uint32_t, uint32_t, const void* data, AudioStreamPacketDescription*) {
+        static void onPackets(void* self, uint32_t, uint32_t, const void* data,
+                              AudioStreamPacketDescription*) {
             auto* r = static_cast<Reentrant*>(self);
             r->parseStatus = AudioFileStreamParseBytes(r->stream, 4, data, 0);
             int64_t offset = 0;
@@ -154,9 +166,12 @@ TEST(PropertiesTest, NoReentrantParse) {
             r->seekStatus = AudioFileStreamSeek(r->stream, 0, &offset, &flags);
         }
     } reader;
-    ASSERT_EQ(AudioFileStreamOpen(&reader, nullptr, Reentrant::onPackets, kAudioFileMP3Type, &reader.stream), noErr);
+    ASSERT_EQ(AudioFileStreamOpen(&reader, nullptr, Reentrant::onPackets, kAudioFileMP3Type,
+                                  &reader.stream),
+              noErr);
     const std::vector<uint8_t> file = readFixture("mono8k-mpeg25.mp3");
-    EXPECT_EQ(AudioFileStreamParseBytes(reader.stream, uint32_t(file.size()), file.data(), 0), noErr);
+    EXPECT_EQ(AudioFileStreamParseBytes(reader.stream, uint32_t(file.size()), file.data(), 0),
+              noErr);
     EXPECT_EQ(reader.parseStatus, kAudioFileStreamError_IllegalOperation);
     EXPECT_EQ(reader.seekStatus, kAudioFileStreamError_IllegalOperation);
     EXPECT_EQ(AudioFileStreamClose(reader.stream), noErr);

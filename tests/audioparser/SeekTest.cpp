@@ -64,7 +64,8 @@ TEST_P(ExactSeekTest, ResumesAtThePacket) {
     if (pcm) {
         const size_t at = size_t(offset);
         ASSERT_EQ(resumed.pcm.size(), reference.pcm.size() - at);
-        EXPECT_TRUE(std::equal(resumed.pcm.begin(), resumed.pcm.end(), reference.pcm.begin() + int64_t(at)));
+        EXPECT_TRUE(std::equal(resumed.pcm.begin(), resumed.pcm.end(),
+                               reference.pcm.begin() + int64_t(at)));
         EXPECT_FALSE(resumed.pcmCallbackNotWholeFrames);
         return;
     }
@@ -79,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ExactSeekTest,
                                            ExactCase{"adts-lc.aac", 300}, ExactCase{"aac.m4a", 431},
                                            ExactCase{"alac.m4a", 50}, ExactCase{"aac.caf", 600},
                                            ExactCase{"alac.caf", 1}, ExactCase{"pcm16.wav", 100000},
-                                           ExactCase{"pcm24.wav", 54321}, ExactCase{"sowt.aifc", 77777},
+                                           ExactCase{"pcm24.wav", 54321},
+                                           ExactCase{"sowt.aifc", 77777},
                                            ExactCase{"pcm16.caf", 12345}),
                          [](const auto& info) { return std::to_string(info.index); });
 
@@ -118,8 +120,8 @@ TEST_P(EstimatedSeekTest, ResumesNearThePacket) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mp3, EstimatedSeekTest,
-                         ::testing::Values(EstimateCase{"vbr.mp3", 10000, 800},       // Xing table
-                                           EstimateCase{"cbr128.mp3", 10000, 600},    // bit rate
+                         ::testing::Values(EstimateCase{"vbr.mp3", 10000, 800},     // Xing table
+                                           EstimateCase{"cbr128.mp3", 10000, 600},  // bit rate
                                            EstimateCase{"cbr128-noxing.mp3", 100000, 700}),
                          [](const auto& info) { return std::to_string(info.index); });
 

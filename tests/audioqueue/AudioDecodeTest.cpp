@@ -58,10 +58,10 @@ std::vector<uint8_t> encodePcm(const PcmCase& c, size_t frames) {
 // by name and by iteration; MP3 and AAC streams without packet boundaries get a parser.
 TEST(DecoderLookup, FindsTheDecodersAndParsersTheEngineUses) {
     const std::pair<AVCodecID, const char*> expected[] = {
-        {AV_CODEC_ID_MP3, "mp3float"},         {AV_CODEC_ID_AAC, "aac"},
-        {AV_CODEC_ID_ALAC, "alac"},            {AV_CODEC_ID_PCM_U8, "pcm_u8"},
-        {AV_CODEC_ID_PCM_S16BE, "pcm_s16be"},  {AV_CODEC_ID_PCM_U24LE, "pcm_u24le"},
-        {AV_CODEC_ID_PCM_S32LE, "pcm_s32le"},  {AV_CODEC_ID_PCM_F64BE, "pcm_f64be"}};
+        {AV_CODEC_ID_MP3, "mp3float"},        {AV_CODEC_ID_AAC, "aac"},
+        {AV_CODEC_ID_ALAC, "alac"},           {AV_CODEC_ID_PCM_U8, "pcm_u8"},
+        {AV_CODEC_ID_PCM_S16BE, "pcm_s16be"}, {AV_CODEC_ID_PCM_U24LE, "pcm_u24le"},
+        {AV_CODEC_ID_PCM_S32LE, "pcm_s32le"}, {AV_CODEC_ID_PCM_F64BE, "pcm_f64be"}};
     for (const auto& [id, name] : expected) {
         SCOPED_TRACE(name);
         const AVCodec* codec = avcodec_find_decoder(id);
@@ -91,12 +91,12 @@ TEST_P(PcmVariants, MatchFfmpegBitForBit) {
     if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const PcmCase c = GetParam();
     const auto bytes = encodePcm(c, 20000);
-    const std::string path = testDir() + "/pcm-" + c.ffmpegFormat + "-" +
-                             std::to_string(c.channels) + ".raw";
+    const std::string path =
+        testDir() + "/pcm-" + c.ffmpegFormat + "-" + std::to_string(c.channels) + ".raw";
     writeFile(path, bytes);
-    const auto reference = ffmpegDecode(std::string("-f ") + c.ffmpegFormat + " -ar " +
-                                        std::to_string(c.rate) + " -ac " +
-                                        std::to_string(c.channels) + " -i " + path);
+    const auto reference =
+        ffmpegDecode(std::string("-f ") + c.ffmpegFormat + " -ar " + std::to_string(c.rate) +
+                     " -ac " + std::to_string(c.channels) + " -i " + path);
     ASSERT_TRUE(reference);
 
     const auto format = pcmFormat(c.rate, uint32_t(c.channels), c.bytes, c.flags);
@@ -120,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PcmCase{"f32le", 4, F, 2, 44100}, PcmCase{"f32be", 4, F | B, 2, 48000},
                       PcmCase{"f64le", 8, F, 2, 44100}, PcmCase{"f64be", 8, F | B, 1, 16000}),
     [](const auto& info) {
-        return std::string(info.param.ffmpegFormat) + "_" + std::to_string(info.param.channels) + "ch";
+        return std::string(info.param.ffmpegFormat) + "_" + std::to_string(info.param.channels) +
+               "ch";
     });
 
 void expectMatches(const Played& played, const std::vector<float>& reference, int channels,
@@ -161,8 +162,9 @@ TEST(LossyDecode, Mp3WithoutDescriptionsPlaysTheSame) {
     const auto packets = splitMp3Frames(file);
     const auto format = compressedFormat(kAudioFormatMPEGLayer3, 44100, 2, 1152);
     const auto described = playThroughQueue(format, packPackets(file, packets, 2048), 2048);
-    const std::vector<uint8_t> frames(file.begin() + long(packets.front().offset),
-                                      file.begin() + long(packets.back().offset + packets.back().size));
+    const std::vector<uint8_t> frames(
+        file.begin() + long(packets.front().offset),
+        file.begin() + long(packets.back().offset + packets.back().size));
     const auto raw = playThroughQueue(format, cutBytes(frames, 2048), 2048);
     EXPECT_EQ(raw.samples, described.samples);
 }
@@ -208,11 +210,9 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
     const uint8_t channelConfig = uint8_t(((file[2] & 1) << 2) | (file[3] >> 6));
     const uint8_t asc0 = uint8_t(((profile + 1) << 3) | (rateIndex >> 1));
     const uint8_t asc1 = uint8_t(((rateIndex & 1) << 7) | (channelConfig << 3));
-    const std::vector<uint8_t> esds = {0, 0, 0, 39, 'e', 's', 'd', 's', 0, 0, 0, 0,
-                                       0x03, 25, 0, 1, 0,
-                                       0x04, 17, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                       0x05, 2, asc0, asc1,
-                                       0x06, 1, 2};
+    const std::vector<uint8_t> esds = {
+        0,    0, 0, 39, 'e', 's', 'd', 's', 0, 0, 0, 0, 0x03, 25, 0,    1,    0,    0x04, 17, 0x40,
+        0x15, 0, 0, 0,  0,   0,   0,   0,   0, 0, 0, 0, 0x05, 2,  asc0, asc1, 0x06, 1,    2};
     const auto descriptor = audio::parsing::parseEsDescriptor(esds.data() + 8, esds.size() - 8);
     ASSERT_TRUE(descriptor);
     const std::vector<uint8_t> cookie = descriptor->decoderSpecificInfo;
@@ -224,8 +224,9 @@ TEST(LossyDecode, AacMatchesFfmpegInEveryFraming) {
     }
     {
         SCOPED_TRACE("raw frames with the cookie of an esds");
-        expectMatches(playThroughQueue(format, packPackets(file, packets, 2048, header), 2048, cookie),
-                      *reference, 2, 3000);
+        expectMatches(
+            playThroughQueue(format, packPackets(file, packets, 2048, header), 2048, cookie),
+            *reference, 2, 3000);
     }
     {
         SCOPED_TRACE("raw frames, no cookie");

@@ -23,8 +23,10 @@ std::string testDir() {
     return dir;
 }
 
-bool haveFfmpeg() { return std::string(OSTRA_FFMPEG).find("NOTFOUND") == std::string::npos &&
-                           !std::string(OSTRA_FFMPEG).empty(); }
+bool haveFfmpeg() {
+    return std::string(OSTRA_FFMPEG).find("NOTFOUND") == std::string::npos &&
+           !std::string(OSTRA_FFMPEG).empty();
+}
 
 std::optional<std::vector<uint8_t>> runFfmpeg(const std::string& args) {
     if (!haveFfmpeg()) return std::nullopt;
@@ -134,7 +136,8 @@ std::vector<Packet> splitMp3Frames(const std::vector<uint8_t>& file) {
     std::vector<Packet> packets;
     size_t at = 0;
     if (file.size() > 10 && std::memcmp(file.data(), "ID3", 3) == 0) {
-        at = 10 + ((size_t(file[6]) << 21) | (size_t(file[7]) << 14) | (size_t(file[8]) << 7) | file[9]);
+        at = 10 +
+             ((size_t(file[6]) << 21) | (size_t(file[7]) << 14) | (size_t(file[8]) << 7) | file[9]);
     }
     while (at + 4 <= file.size()) {
         audio::parsing::Mp3FrameHeader header;
@@ -158,8 +161,8 @@ std::vector<Packet> splitAdtsFrames(const std::vector<uint8_t>& file) {
             ++at;
             continue;
         }
-        const size_t size = (size_t(file[at + 3] & 3) << 11) | (size_t(file[at + 4]) << 3) |
-                            (file[at + 5] >> 5);
+        const size_t size =
+            (size_t(file[at + 3] & 3) << 11) | (size_t(file[at + 4]) << 3) | (file[at + 5] >> 5);
         if (size < 7 || at + size > file.size()) break;
         packets.push_back({at, size});
         at += size;
@@ -239,7 +242,8 @@ Alignment align(const std::vector<float>& ours, const std::vector<float>& refere
         if (start + shift < 0 || start + shift + window > ourFrames) continue;
         double score = 0;
         for (long i = start; i < start + window && score < bestScore; ++i) {
-            score += std::fabs(ours[size_t((i + shift) * channels)] - reference[size_t(i * channels)]);
+            score +=
+                std::fabs(ours[size_t((i + shift) * channels)] - reference[size_t(i * channels)]);
         }
         if (score < bestScore) {
             bestScore = score;

@@ -78,8 +78,8 @@ Played playThroughQueue(const audio::AudioStreamBasicDescription& format,
                         audio::CaptureOptions options = {});
 
 struct Alignment {
-    long offset = 0;       // ours[frame + offset] matches reference[frame]
-    double maxError = 0;   // largest sample difference over the overlap
+    long offset = 0;      // ours[frame + offset] matches reference[frame]
+    double maxError = 0;  // largest sample difference over the overlap
     size_t framesCompared = 0;
 };
 // The shift within ±maxShift frames that best lines `ours` up with `reference`.

@@ -17,8 +17,7 @@ namespace {
 using namespace audio;
 
 constexpr double kRate = 44100;
-const AudioStreamBasicDescription kPcm16 =
-    pcmFormat(kRate, 2, 2, kAudioFormatFlagIsSignedInteger);
+const AudioStreamBasicDescription kPcm16 = pcmFormat(kRate, 2, 2, kAudioFormatFlagIsSignedInteger);
 
 std::vector<float> floatsOf16(const std::vector<uint8_t>& bytes, float scale = 1.0f) {
     std::vector<float> out;
@@ -293,8 +292,8 @@ TEST_F(QueueContract, NewOutputRefusesWhatItCannotPlay) {
     auto status = [](const AudioStreamBasicDescription& format, void* runLoop = nullptr) {
         AudioQueueRef queue = nullptr;
         const OSStatus s = AudioQueueNewOutput(
-            &format, [](void*, AudioQueueRef, AudioQueueBufferRef) {}, nullptr, runLoop, nullptr,
-            0, &queue);
+            &format, [](void*, AudioQueueRef, AudioQueueBufferRef) {}, nullptr, runLoop, nullptr, 0,
+            &queue);
         if (queue) {
             AudioQueueDispose(queue, true);
             AudioQueueJoinDisposed(queue);
@@ -333,9 +332,12 @@ TEST_F(QueueContract, OutputVolumeScalesTheAudio) {
 TEST(AudioSession, KeepsTheInterruptionListener) {
     static std::vector<std::pair<void*, uint32_t>> calls;
     int client = 0;
-    EXPECT_EQ(AudioSessionInitialize(nullptr, nullptr,
-                                     [](void* data, uint32_t state) { calls.push_back({data, state}); },
-                                     &client),
+    EXPECT_EQ(AudioSessionInitialize(
+                  nullptr, nullptr,
+                  [](void* data, uint32_t state) {
+                      calls.push_back({data, state});
+                  },
+                  &client),
               noErr);
     const uint32_t category = kAudioSessionCategory_MediaPlayback;
     EXPECT_EQ(AudioSessionSetProperty(kAudioSessionProperty_AudioCategory, 4, &category), noErr);

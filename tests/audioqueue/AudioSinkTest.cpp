@@ -87,8 +87,10 @@ public:
         setenv(name, value, 1);
     }
     ~EnvironmentVariable() {
-        if (old_) setenv(name_, old_->c_str(), 1);
-        else unsetenv(name_);
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
 private:
@@ -165,8 +167,9 @@ TEST(SdlAudioSink, QueueFallsBackToSilenceWithoutTheLibrary) {
     EXPECT_NE(alone.lastError().find(missing), std::string::npos) << alone.lastError();
     EXPECT_EQ(alone.framesConsumed(), 0u);
 
-    ScopedAudioSinkFactory device(
-        [&] { return std::make_shared<FallbackAudioSink>(std::make_shared<SdlAudioSink>(missing)); });
+    ScopedAudioSinkFactory device([&] {
+        return std::make_shared<FallbackAudioSink>(std::make_shared<SdlAudioSink>(missing));
+    });
     expectSilentFallback(missing);
 }
 

@@ -13,12 +13,16 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const Bytes kAsc = {0x12, 0x10};  // AAC LC, 44100 Hz, stereo
+// clang-format off
 const Bytes kEsDescriptor = {0x03, 25, 0, 1, 0,
                              0x04, 17, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                              0x05, 2, 0x12, 0x10,
                              0x06, 1, 2};
+// clang-format on
+// clang-format off
 const Bytes kAlacConfig = {0, 0, 0x10, 0, 0, 16, 40, 10, 14, 2, 0, 255,
                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAC, 0x44};
+// clang-format on
 
 AudioStreamBasicDescription aacFormat(uint32_t formatID = kAudioFormatMPEG4AAC) {
     AudioStreamBasicDescription format{};
@@ -49,9 +53,11 @@ Bytes alacAtom() {
 TEST(MagicCookie, AacDecoderTakesTheParsersCookie) {
     Bytes payload = {0, 0, 0, 0};
     payload.insert(payload.end(), kEsDescriptor.begin(), kEsDescriptor.end());
+    // clang-format off
     const Bytes longLengths = {0x03, 0x80, 0x80, 0x80, 28, 0, 1, 0,
                                0x04, 0x80, 0x80, 0x80, 20, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                0x05, 0x80, 0x80, 0x80, 2, 0x12, 0x10};
+    // clang-format on
     for (const Bytes& esds : {kEsDescriptor, payload, longLengths}) {
         const auto descriptor = parsing::parseEsDescriptor(esds.data(), esds.size());
         ASSERT_TRUE(descriptor);

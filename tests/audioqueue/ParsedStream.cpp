@@ -28,7 +28,8 @@ void onProperty(void* client, AudioFileStreamID stream, AudioFileStreamPropertyI
         if (AudioFileStreamGetPropertyInfo(stream, id, &size, &writable) != noErr) return;
         std::vector<AudioFormatListItem> items(size / sizeof(AudioFormatListItem));
         size = uint32_t(items.size() * sizeof(AudioFormatListItem));
-        if (items.empty() || AudioFileStreamGetProperty(stream, id, &size, items.data()) != noErr) return;
+        if (items.empty() || AudioFileStreamGetProperty(stream, id, &size, items.data()) != noErr)
+            return;
         for (const auto& item : items) {
             if (item.mASBD.mFormatID == kAudioFormatMPEG4AAC_HE) {
                 out.format = item.mASBD;
@@ -40,7 +41,8 @@ void onProperty(void* client, AudioFileStreamID stream, AudioFileStreamPropertyI
         bool writable = false;
         if (AudioFileStreamGetPropertyInfo(stream, id, &size, &writable) != noErr) return;
         out.cookie.resize(size);
-        if (AudioFileStreamGetProperty(stream, id, &size, out.cookie.data()) != noErr) out.cookie.clear();
+        if (AudioFileStreamGetProperty(stream, id, &size, out.cookie.data()) != noErr)
+            out.cookie.clear();
     }
 }
 

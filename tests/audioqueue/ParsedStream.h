@@ -17,7 +17,7 @@ struct ParsedStream {
     audio::AudioStreamBasicDescription format{};
     std::vector<uint8_t> cookie;
     uint32_t bufferSize = 2048;
-    std::vector<uint8_t> bytes;  // the packets, back to back
+    std::vector<uint8_t> bytes;                              // the packets, back to back
     std::vector<audio::AudioStreamPacketDescription> descs;  // none for constant-size packets
 };
 

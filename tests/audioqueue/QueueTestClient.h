@@ -85,7 +85,7 @@ private:
     std::vector<bool> inuse_;
     int buffersUsed_ = 0;
     std::vector<Return> returns_;
-    std::vector<uint32_t> runningValues_;  // guarded by streamerLock
+    std::vector<uint32_t> runningValues_;          // guarded by streamerLock
     std::vector<std::thread::id> runningThreads_;  // guarded by streamerLock
     std::atomic<int> doubleReturns_{0};
     std::atomic<int> foreignReturns_{0};

@@ -21,7 +21,8 @@ std::string pathOf(const std::string& url) {
 TEST(CommandLinePlayer, PlaysTheLiveStreamForAFewSeconds) {
     StationChild station;
     ASSERT_TRUE(station.waitReady()) << station.log();
-    const ProgramRun run = runProgram(OSTRA_PLAY_BINARY, {"--silent", "--stop-after", "3", station.liveURL()}, 30s);
+    const ProgramRun run =
+        runProgram(OSTRA_PLAY_BINARY, {"--silent", "--stop-after", "3", station.liveURL()}, 30s);
     EXPECT_EQ(run.exitStatus, std::optional<int>(0)) << run.output;
     EXPECT_NE(run.output.find("state PLAYING"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("ended normally"), std::string::npos) << run.output;
@@ -37,7 +38,8 @@ TEST(CommandLinePlayer, PlaysEveryProgrammeAfterASeek) {
     ASSERT_EQ(urls.size(), 6u);
     for (const std::string& url : urls) {
         SCOPED_TRACE(url);
-        const ProgramRun run = runProgram(OSTRA_PLAY_BINARY, {"--speed", "0", "--seek", "60", "--quiet", url}, 90s);
+        const ProgramRun run =
+            runProgram(OSTRA_PLAY_BINARY, {"--speed", "0", "--seek", "60", "--quiet", url}, 90s);
         EXPECT_EQ(run.exitStatus, std::optional<int>(0)) << run.output;
         EXPECT_NE(run.output.find("state PLAYING"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find("seek to PLAYING"), std::string::npos) << run.output;

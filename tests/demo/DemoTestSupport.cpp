@@ -69,7 +69,8 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args,
     for (auto& s : environment) envp.push_back(s.data());
     envp.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc =
+        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + program);
     return pid;
@@ -85,13 +86,15 @@ std::string readWholeFile(const std::filesystem::path& path) {
 StationChild::StationChild() {
     static int counter = 0;
     logPath_ = std::filesystem::temp_directory_path() /
-               ("ostra-demo-station-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".log");
+               ("ostra-demo-station-" + std::to_string(::getpid()) + "-" +
+                std::to_string(counter++) + ".log");
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     stdout_ = out[0];
     pid_ = spawn(OSTRA_STATION_BINARY,
-                 {"--live-port", "0", "--web-port", "0", "--audio-dir", OSTRA_STATION_AUDIO_DIR}, {}, out[1], log);
+                 {"--live-port", "0", "--web-port", "0", "--audio-dir", OSTRA_STATION_AUDIO_DIR},
+                 {}, out[1], log);
     ::close(out[1]);
     ::close(log);
 }
@@ -118,7 +121,9 @@ bool StationChild::waitReady(Clock::duration timeout) {
     return std::sscanf(text.c_str(), "ready live=%u web=%u", &livePort, &webPort) == 2;
 }
 
-std::string StationChild::liveURL() const { return "http://127.0.0.1:" + std::to_string(livePort) + "/"; }
+std::string StationChild::liveURL() const {
+    return "http://127.0.0.1:" + std::to_string(livePort) + "/";
+}
 
 std::string StationChild::webURL(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(webPort) + path;

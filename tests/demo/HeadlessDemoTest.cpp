@@ -1,8 +1,8 @@
 // The application's headless demo, run as the run command runs it where there is no display:
 // the real OstraRadio program against the demo station, reporting on stdout what it showed.
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,10 +18,15 @@ using namespace demotest;
 namespace {
 
 std::vector<std::string> demoArguments(const StationChild& station, const std::string& seconds) {
-    return {"--headless", "--demo-seconds", seconds,
-            "--live-url", station.liveURL(),
-            "--feed-url", station.webURL("/dev/feed/"),
-            "--ad-url", station.webURL("/adXML.plist")};
+    return {"--headless",
+            "--demo-seconds",
+            seconds,
+            "--live-url",
+            station.liveURL(),
+            "--feed-url",
+            station.webURL("/dev/feed/"),
+            "--ad-url",
+            station.webURL("/adXML.plist")};
 }
 
 // The last <string> of the station's advertisement list: the text the live screen shows.
@@ -30,8 +35,13 @@ std::string lastString(const std::string& plist) {
     const size_t start = plist.rfind("<string>", end);
     if (end == std::string::npos || start == std::string::npos) return {};
     std::string text = plist.substr(start + 8, end - start - 8);
-    for (auto [entity, plain] : {std::pair{"&apos;", "'"}, {"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
-        for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
+    for (auto [entity, plain] : {std::pair{"&apos;", "'"},
+                                 {"&quot;", "\""},
+                                 {"&lt;", "<"},
+                                 {"&gt;", ">"},
+                                 {"&amp;", "&"}}) {
+        for (size_t at = text.find(entity); at != std::string::npos;
+             at = text.find(entity, at + 1)) {
             text.replace(at, std::strlen(entity), plain);
         }
     }
@@ -56,7 +66,8 @@ TEST(HeadlessDemo, ReportsPlayingSponsorAndProgrammes) {
     EXPECT_NE(run.output.find("sponsor: " + sponsor), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("programmes: 6 rows"), std::string::npos) << run.output;
     // A first run has the titles only: the authors come with the cached feed.
-    for (const char* row : {"1. Morning Tide\n", "4. Kitchen Table Sessions\n", "6. Letters from the Coast\n"}) {
+    for (const char* row :
+         {"1. Morning Tide\n", "4. Kitchen Table Sessions\n", "6. Letters from the Coast\n"}) {
         EXPECT_NE(run.output.find(row), std::string::npos) << row << "\n" << run.output;
     }
     EXPECT_NE(run.output.find("demo: done after 8 s"), std::string::npos) << run.output;
@@ -78,10 +89,11 @@ TEST(HeadlessDemo, FailsWhenTheStationIsAway) {
     const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
 
     TemporaryFolder data;
-    const ProgramRun run = runProgram(OSTRA_APP_BINARY,
-                                      {"--headless", "--demo-seconds", "3", "--live-url", base + "/",
-                                       "--feed-url", base + "/dev/feed/", "--ad-url", base + "/adXML.plist"},
-                                      60s, {"XDG_DATA_HOME=" + data.path().string()});
+    const ProgramRun run =
+        runProgram(OSTRA_APP_BINARY,
+                   {"--headless", "--demo-seconds", "3", "--live-url", base + "/", "--feed-url",
+                    base + "/dev/feed/", "--ad-url", base + "/adXML.plist"},
+                   60s, {"XDG_DATA_HOME=" + data.path().string()});
     ::close(holder);
     EXPECT_EQ(run.exitStatus, std::optional<int>(1)) << run.output;
     EXPECT_NE(run.output.find("the live stream never played"), std::string::npos) << run.output;
@@ -90,8 +102,9 @@ TEST(HeadlessDemo, FailsWhenTheStationIsAway) {
 
 // The demo's own options leave Qt's in place, and bad values are refused with a reason.
 TEST(HeadlessDemo, OptionsLeaveQtArgumentsAndRefuseBadValues) {
-    std::vector<std::string> strings = {"OstraRadio", "-style", "fusion", "--headless", "--demo-seconds", "5",
-                                        "--feed-url", "http://127.0.0.1:1/dev/feed/"};
+    std::vector<std::string> strings = {
+        "OstraRadio",     "-style", "fusion",     "--headless",
+        "--demo-seconds", "5",      "--feed-url", "http://127.0.0.1:1/dev/feed/"};
     std::vector<char*> argv;
     for (auto& s : strings) argv.push_back(s.data());
     argv.push_back(nullptr);

@@ -62,9 +62,9 @@ protected:
 
     // The application as main() launches it, with the station's addresses.
     void launch() {
-        MainInterface main = loadMainInterface(
-            {station.webURL("/adXML.plist"), station.webURL("/dev/feed/"), station.webURL("/podcast/"),
-             delegate->currentSong()});
+        MainInterface main =
+            loadMainInterface({station.webURL("/adXML.plist"), station.webURL("/dev/feed/"),
+                               station.webURL("/podcast/"), delegate->currentSong()});
         delegate->setWindow(std::move(main.window));
         delegate->setTabBarController(std::move(main.tabBarController));
         delegate->applicationDidFinishLaunching();
@@ -73,10 +73,13 @@ protected:
     }
 
     bool runUntilAdvancing(const std::function<bool()>& done, double seconds = 30) {
-        return queue().runUntilAdvancing(done, 0.05, std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
+        return queue().runUntilAdvancing(
+            done, 0.05, std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
     }
 
-    bool stationLogHas(const std::string& text) const { return station.log().find(text) != std::string::npos; }
+    bool stationLogHas(const std::string& text) const {
+        return station.log().find(text) != std::string::npos;
+    }
 
     StationChild station;
     TemporaryFolder documents;
@@ -99,7 +102,8 @@ TEST_F(ProgrammeFromTheListTest, ChosenProgrammePlaysAndSeeksThroughRange) {
     ASSERT_NE(list, nullptr);
 
     // The live stream plays from launch, with the station's sponsor text.
-    ASSERT_TRUE(runUntilAdvancing([&] { return live->streamer() && live->streamer()->isPlaying(); }));
+    ASSERT_TRUE(
+        runUntilAdvancing([&] { return live->streamer() && live->streamer()->isPlaying(); }));
     ASSERT_TRUE(live->autoScrollLabel1()->text().has_value());
     EXPECT_NE(*live->autoScrollLabel1()->text(), "Network error");
 
@@ -121,7 +125,8 @@ TEST_F(ProgrammeFromTheListTest, ChosenProgrammePlaysAndSeeksThroughRange) {
     auto* player = dynamic_cast<OnDemandPlayer*>(navigation->topViewController());
     ASSERT_NE(player, nullptr);
     ASSERT_TRUE(runUntilAdvancing([&] {
-        return player->streamer() && player->streamer()->isPlaying() && player->progressSlider()->isEnabled();
+        return player->streamer() && player->streamer()->isPlaying() &&
+               player->progressSlider()->isEnabled();
     }));
     EXPECT_NEAR(player->streamer()->duration(), 600, 10);
     EXPECT_FALSE(stationLogHas("206 \"GET /programmes/slow-lights.mp3")) << station.log();
@@ -130,11 +135,11 @@ TEST_F(ProgrammeFromTheListTest, ChosenProgrammePlaysAndSeeksThroughRange) {
     // time played goes on from five minutes.
     player->progressSlider()->setValue(50);
     player->sliderMoved(*player->progressSlider());
-    ASSERT_TRUE(runUntilAdvancing([&] { return stationLogHas("206 \"GET /programmes/slow-lights.mp3"); }))
-        << station.log();
     ASSERT_TRUE(runUntilAdvancing([&] {
-        return player->streamer()->isPlaying() && player->streamer()->progress() >= 295;
-    }));
+        return stationLogHas("206 \"GET /programmes/slow-lights.mp3");
+    })) << station.log();
+    ASSERT_TRUE(runUntilAdvancing(
+        [&] { return player->streamer()->isPlaying() && player->streamer()->progress() >= 295; }));
     const double resumedAt = player->streamer()->progress();
     EXPECT_LT(resumedAt, 305);
     ASSERT_TRUE(runUntilAdvancing([&] { return player->streamer()->progress() >= resumedAt + 1; }));

@@ -106,25 +106,25 @@ TEST_F(FeedShapes, EnclosureWithoutURLChangesNothing) {
 }
 
 TEST_F(FeedShapes, CDATATitleChangesNothing) {
-    expectCachedFeedChangesNothing(channelWith(
-        "<item><title><![CDATA[Rock & roll]]></title><enclosure url=\"u1\"/></item>"));
+    expectCachedFeedChangesNothing(
+        channelWith("<item><title><![CDATA[Rock & roll]]></title><enclosure url=\"u1\"/></item>"));
 }
 
 TEST_F(FeedShapes, TitleWithACommentChangesNothing) {
-    expectCachedFeedChangesNothing(channelWith(
-        "<item><title>News<!-- rerun --></title><enclosure url=\"u1\"/></item>"));
+    expectCachedFeedChangesNothing(
+        channelWith("<item><title>News<!-- rerun --></title><enclosure url=\"u1\"/></item>"));
 }
 
 // A node kind the document model cannot wrap (a processing instruction) is a failure too.
 TEST_F(FeedShapes, UnwrappableNodeChangesNothing) {
-    expectCachedFeedChangesNothing(channelWith(
-        "<item><title>News<?render bold?></title><enclosure url=\"u1\"/></item>"));
+    expectCachedFeedChangesNothing(
+        channelWith("<item><title>News<?render bold?></title><enclosure url=\"u1\"/></item>"));
 }
 
 // An author with no text has no string value, which fails the attempt.
 TEST_F(FeedShapes, EmptyAuthorChangesNothing) {
-    expectCachedFeedChangesNothing(channelWith(
-        "<item><title>1</title><enclosure url=\"u1\"/><author/></item>"));
+    expectCachedFeedChangesNothing(
+        channelWith("<item><title>1</title><enclosure url=\"u1\"/><author/></item>"));
 }
 
 // An error page served as a document replaces the cache; the next showing finds nothing usable

@@ -45,11 +45,12 @@ TEST_F(CatalogueMends, FailedLoadsNeverOverwriteAGoodCache) {
     TestHttpServer server;
     server.serve("/dev/feed/", [&](const RecordedRequest&) {
         switch (++served % 3) {
-        case 1: return Response::status(500, "<rss><channel><title>Broken</title></channel></rss>");
-        case 2: return Response::notFound();
-        default:
-            return Response::bytes(rssFeed(eveningShows()))
-                .stallBeforeHeaders(testsupport::Seconds(30));
+            case 1:
+                return Response::status(500, "<rss><channel><title>Broken</title></channel></rss>");
+            case 2: return Response::notFound();
+            default:
+                return Response::bytes(rssFeed(eveningShows()))
+                    .stallBeforeHeaders(testsupport::Seconds(30));
         }
     });
     const std::string good = rssFeed(morningShows());

@@ -13,13 +13,17 @@ std::string rssFeed(const std::vector<Programme>& programmes, const std::string&
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<rss version=\"2.0\" xmlns:itunes=\"http://www.itunes.com/dtds/podcast-1.0.dtd\">\n"
         "<channel>\n"
-        "  <title>" + channelTitle + "</title>\n"
+        "  <title>" +
+        channelTitle +
+        "</title>\n"
         "  <link>http://radio.example/</link>\n"
         "  <description>Recorded programmes</description>\n"
         "  <itunes:title>Not a plain title</itunes:title>\n"
         "  <image>\n"
         "    <url>http://radio.example/logo.png</url>\n"
-        "    <title>" + channelTitle + " logo</title>\n"
+        "    <title>" +
+        channelTitle +
+        " logo</title>\n"
         "    <link>http://radio.example/</link>\n"
         "  </image>\n";
     for (const Programme& programme : programmes) {
@@ -96,7 +100,8 @@ std::unique_ptr<OnDemandCatalogue> CatalogueTest::makeCatalogue(const std::strin
     options.backoffSeconds = backoffSeconds;
     options.loadOptions.connectTimeoutMs = 2000;
     options.loadOptions.totalTimeoutMs = totalTimeoutMs;
-    return std::make_unique<OnDemandCatalogue>(feedURL, [this] { ++reloads; }, options);
+    return std::make_unique<OnDemandCatalogue>(
+        feedURL, [this] { ++reloads; }, options);
 }
 
 void CatalogueTest::writeCache(const std::string& bytes) {

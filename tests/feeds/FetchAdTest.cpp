@@ -20,7 +20,8 @@ std::string plist(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\">" + body + "</plist>\n";
+           "<plist version=\"1.0\">" +
+           body + "</plist>\n";
 }
 
 class FetchAdTest : public testing::Test {

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
-#include <iterator>
 
 #include "platform/http/ReadStream.h"
 #include "tests/http/AllocationCounter.h"
@@ -148,9 +148,8 @@ TEST(RunLoop, ClientThatDoesNotReadIsNotCalledAgainAndAgain) {
     StreamReader reader(server.url("/song.mp3"));
     reader.reading = false;
     ASSERT_TRUE(reader.open());
-    ASSERT_TRUE(reader.run(10s, [&] {
-        return !reader.events.empty() && server.waitForConnectionsClosed(0s);
-    }));
+    ASSERT_TRUE(reader.run(
+        10s, [&] { return !reader.events.empty() && server.waitForConnectionsClosed(0s); }));
     EXPECT_TRUE(reader.stream().hasBytesAvailable());
     // Once every byte has arrived, further runs have nothing new to say.
     for (int i = 0; i < 3; ++i) reader.loop()->runOnce(0.02);
@@ -205,12 +204,13 @@ TEST(ReadStreamBackPressure, BlockedReaderThrottlesTheServer) {
     EXPECT_FALSE(server.waitForBodyBytes(sentAfterLoopPhase + 16'000'000, 1s));
     const uint64_t sentAfterIdlePhase = server.totalBodyBytesSent();
     const size_t residentAfter = residentBytes();
-    std::printf("while blocked: server sent %llu bytes beyond the %zu read; %llu more while "
-                "the loop was idle; resident memory grew %lld bytes\n",
-                static_cast<unsigned long long>(sentAfterLoopPhase - reader.body.size()),
-                reader.body.size(),
-                static_cast<unsigned long long>(sentAfterIdlePhase - sentAfterLoopPhase),
-                static_cast<long long>(residentAfter) - static_cast<long long>(residentBefore));
+    std::printf(
+        "while blocked: server sent %llu bytes beyond the %zu read; %llu more while "
+        "the loop was idle; resident memory grew %lld bytes\n",
+        static_cast<unsigned long long>(sentAfterLoopPhase - reader.body.size()),
+        reader.body.size(),
+        static_cast<unsigned long long>(sentAfterIdlePhase - sentAfterLoopPhase),
+        static_cast<long long>(residentAfter) - static_cast<long long>(residentBefore));
     EXPECT_EQ(reader.terminalEvents, 0) << reader.stream().errorDescription();
     // Socket buffers on loopback hold a few megabytes; the stream itself holds 64 KiB.
     EXPECT_LT(sentAfterLoopPhase, reader.body.size() + 16'000'000u);

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "platform/http/ReadStream.h"
 #include "tests/http/StreamReader.h"
@@ -21,7 +21,8 @@ namespace {
 
 std::string sampleBody(size_t size, uint64_t from = 0) {
     std::string body(size, '\0');
-    for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(testsupport::patternByte(from + i));
+    for (size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>(testsupport::patternByte(from + i));
     return body;
 }
 
@@ -127,8 +128,9 @@ TEST(ReadStreamRange, UnsatisfiableRangeEndsTheStream) {
 TEST(ReadStreamHeaders, FinalResponseHeadersAfterRedirect) {
     TestHttpServer server;
     const std::string body = sampleBody(3000);
-    server.serve("/song.mp3", Response::bytes(body).header("content-type", "audio/mpeg")
-                                  .header("X-Station", "final"));
+    server.serve(
+        "/song.mp3",
+        Response::bytes(body).header("content-type", "audio/mpeg").header("X-Station", "final"));
     server.serve("/moved", Response::redirect("/song.mp3").header("X-Station", "redirect"));
     server.serve("/moved-twice", Response::redirect(server.url("/moved"), 301));
     StreamReader reader(server.url("/moved-twice"));
@@ -162,7 +164,8 @@ TEST(ReadStreamHeaders, IcyLiveStreamIsAccepted) {
     server.serve("/", Response::live(testsupport::repeating(frames)).icy());
     StreamReader reader(server.url("/"));
     ASSERT_TRUE(reader.open());
-    ASSERT_TRUE(reader.run(std::chrono::seconds(10), [&] { return reader.body.size() >= 100'000; }));
+    ASSERT_TRUE(
+        reader.run(std::chrono::seconds(10), [&] { return reader.body.size() >= 100'000; }));
     EXPECT_EQ(reader.terminalEvents, 0);
     ASSERT_GE(reader.body.size(), 100'000u);
     for (size_t at = 0; at + frames.size() <= reader.body.size(); at += frames.size()) {
@@ -257,7 +260,7 @@ TEST(ReadStreamFailure, VerifiesCertificates) {
 TEST(ReadStreamFailure, OpenRefusesUnsafeRequests) {
     EXPECT_FALSE(ReadStream::create("file:///etc/passwd")->open());
     EXPECT_FALSE(ReadStream::create("ftp://127.0.0.1/song.mp3")->open());
-    EXPECT_FALSE(ReadStream::create("http://127.0.0.1:1/a.mp3",
-                                    withRange("bytes=0-\r\nX-Evil: 1"))->open());
+    EXPECT_FALSE(
+        ReadStream::create("http://127.0.0.1:1/a.mp3", withRange("bytes=0-\r\nX-Evil: 1"))->open());
     EXPECT_TRUE(ReadStream::create("HTTP://127.0.0.1:1/a.mp3")->open());
 }

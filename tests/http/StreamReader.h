@@ -37,12 +37,16 @@ public:
     std::function<void(int event)> onEvent;
 
     std::string body;
-    std::vector<int> events;  // every event in order, bytes-available included
+    std::vector<int> events;                     // every event in order, bytes-available included
     std::map<std::string, std::string> headers;  // as seen at the first bytes-available event
     long largestRead = 0;
     int terminalEvents = 0;  // end and error events seen
-    bool ended() const { return !events.empty() && events.back() == platform::http::kReadStreamEventEndEncountered; }
-    bool failed() const { return !events.empty() && events.back() == platform::http::kReadStreamEventErrorOccurred; }
+    bool ended() const {
+        return !events.empty() && events.back() == platform::http::kReadStreamEventEndEncountered;
+    }
+    bool failed() const {
+        return !events.empty() && events.back() == platform::http::kReadStreamEventErrorOccurred;
+    }
 
 private:
     static void callback(platform::http::ReadStream* stream, int event, void* self);

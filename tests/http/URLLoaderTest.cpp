@@ -182,7 +182,6 @@ TEST(URLLoader, VerifiesCertificates) {
     auto accepted = loadURL(server.url("/feed"), options);
     ASSERT_TRUE(accepted.ok) << accepted.error;
     EXPECT_EQ(accepted.bytes, "secure feed");
-
 }
 
 // A certificate from a trusted CA but for another host name is refused.

@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 
 namespace {
 fs::path freshFolder(const char* name) {
-    fs::path dir = fs::temp_directory_path() / (std::string(name) + "." + std::to_string(::getpid()));
+    fs::path dir =
+        fs::temp_directory_path() / (std::string(name) + "." + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -57,7 +58,8 @@ TEST(Files, AtomicWriteNeverShowsPartialFile) {
     for (int w = 0; w < 2; ++w) {
         writers.emplace_back([&, w] {
             for (int i = 0; i < 40; ++i) {
-                EXPECT_TRUE(platform::writeFileAtomically(target, (i + w) % 2 ? versionA : versionB));
+                EXPECT_TRUE(
+                    platform::writeFileAtomically(target, (i + w) % 2 ? versionA : versionB));
             }
         });
     }

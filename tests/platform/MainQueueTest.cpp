@@ -15,7 +15,8 @@ using platform::Timer;
 TEST(DeterministicMainQueue, FiresTimersInTimeOrder) {
     DeterministicMainQueue queue;
     std::vector<std::string> fired;
-    queue.scheduleTimer(0.3, false, [&](Timer&) { fired.push_back("c@" + std::to_string(queue.now())); });
+    queue.scheduleTimer(0.3, false,
+                        [&](Timer&) { fired.push_back("c@" + std::to_string(queue.now())); });
     queue.scheduleTimer(0.1, false, [&](Timer&) { fired.push_back("a"); });
     queue.postAfter(0.2, [&] { fired.push_back("b"); });
     queue.advance(0.25);

@@ -88,11 +88,11 @@ TEST_F(LiveScreenTest, ButtonImageFollowsTheStreamThroughPlayAndStop) {
     // every state from waiting for data on is announced through the main queue.
     std::vector<std::pair<AudioStreamerState, std::string>> seen;
     auto& centre = platform::NotificationCenter::defaultCenter();
-    const auto token = centre.addObserver(ASStatusChangedNotification, nullptr,
-                                          [&](const platform::Notification& n) {
-        const auto* streamer = static_cast<const AudioStreamer*>(n.object);
-        seen.emplace_back(streamer->state(), imageName(screen->playButton()));
-    });
+    const auto token = centre.addObserver(
+        ASStatusChangedNotification, nullptr, [&](const platform::Notification& n) {
+            const auto* streamer = static_cast<const AudioStreamer*>(n.object);
+            seen.emplace_back(streamer->state(), imageName(screen->playButton()));
+        });
     ASSERT_TRUE(waitUntilPlaying());
     queue().drain();
     EXPECT_EQ(imageName(screen->playButton()), screens::kPauseButtonImage);
@@ -126,8 +126,7 @@ TEST_F(LiveScreenTest, ButtonImageFollowsTheStreamThroughPlayAndStop) {
                 sawWaiting = true;
                 EXPECT_EQ(image, screens::kPlayButtonImage) << "state " << state;
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     EXPECT_TRUE(sawWaiting);
@@ -242,7 +241,8 @@ TEST_F(LiveScreenTest, SecondStratStreamOnlyRefreshesTheMarquee) {
 // again. Pressing play replaces it with a new streamer on the same URL, which plays.
 TEST_F(LiveScreenTest, PlayAfterAFailureStartsANewStreamer) {
     int answered = 0;
-    static const std::string frames = screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
+    static const std::string frames =
+        screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
     server->serve("/live", [&answered](const testsupport::RecordedRequest&) {
         if (answered++ == 0) return testsupport::Response::notFound();
         return testsupport::Response::live(testsupport::repeating(frames));

@@ -107,7 +107,8 @@ TEST_F(PlayerScreenTest, MarqueesShowTheSponsorAndTheProgramme) {
     serveProgramme("/p.mp3", screentest::programmeBytes(20 * kBytesPerSecond));
     OnDemandPlayer* player = open("/p.mp3", "Night Jazz", "Maja Ek");
     EXPECT_EQ(player->autoScrollLabel1()->text(), std::string(kSponsorText));
-    EXPECT_EQ(player->autoScrollLabel2()->text(), std::string("Artist: Maja Ek    Title: Night Jazz"));
+    EXPECT_EQ(player->autoScrollLabel2()->text(),
+              std::string("Artist: Maja Ek    Title: Night Jazz"));
     EXPECT_EQ(player->autoScrollLabel2()->superview(), player->view());
     EXPECT_EQ(player->autoScrollLabel2()->textColor(), ui::Color::white());
     EXPECT_TRUE(navigation->isNavigationBarHidden());
@@ -127,9 +128,8 @@ TEST_F(PlayerScreenTest, TimePlayedInWholeMinutes) {
 
     moveSlider(player, 50);
     EXPECT_EQ(label(player), "Time Played: 1/2 minutes");
-    ASSERT_TRUE(runUntil([&] {
-        return player->streamer()->isPlaying() && player->streamer()->progress() >= 45;
-    }));
+    ASSERT_TRUE(runUntil(
+        [&] { return player->streamer()->isPlaying() && player->streamer()->progress() >= 45; }));
     player->progressSlider()->setValue(0);
     player->lbltime()->setText("");
     advance(OnDemandPlayer::kProgressInterval);
@@ -170,10 +170,10 @@ TEST_F(PlayerScreenTest, SliderMoveSeeksIntoTheProgramme) {
     EXPECT_EQ(label(player), "Time Played: 5/10 minutes");
     EXPECT_NEAR(player->newSeekTime(), 300, 5);
     ASSERT_TRUE(runUntil([&] { return rangeStart("/p600.mp3") > 0; }));
-    EXPECT_NEAR(static_cast<double>(rangeStart("/p600.mp3")), whole.size() / 2.0, whole.size() * 0.01);
-    ASSERT_TRUE(runUntil([&] {
-        return player->streamer()->isPlaying() && player->streamer()->progress() >= 300;
-    }));
+    EXPECT_NEAR(static_cast<double>(rangeStart("/p600.mp3")), whole.size() / 2.0,
+                whole.size() * 0.01);
+    ASSERT_TRUE(runUntil(
+        [&] { return player->streamer()->isPlaying() && player->streamer()->progress() >= 300; }));
     EXPECT_LT(player->streamer()->progress(), 305);
 }
 

@@ -28,9 +28,10 @@ protected:
         ScreenTest::SetUp();
         serveLive("/live");
         delegate->setSongURL(server->url("/live"));
-        const std::string programme = screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
-        for (const char* path : {"/programmes/morning.mp3", "/programmes/harbour.mp3",
-                                 "/programmes/jazz.mp3"}) {
+        const std::string programme =
+            screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
+        for (const char* path :
+             {"/programmes/morning.mp3", "/programmes/harbour.mp3", "/programmes/jazz.mp3"}) {
             serveProgramme(path, programme);
         }
         MainInterface main = loadMainInterface(addresses());
@@ -132,9 +133,10 @@ TEST_F(ListScreenTest, SelectionStoresTheURLThenNotifiesThenPushesAPlayer) {
     };
     std::vector<AtNotification> notes;
     auto& centre = platform::NotificationCenter::defaultCenter();
-    const auto token = centre.addObserver("SongChanged", nullptr, [&](const platform::Notification&) {
-        notes.push_back({delegate->songURL(), navigation->depth(), live->streamer()->isIdle()});
-    });
+    const auto token =
+        centre.addObserver("SongChanged", nullptr, [&](const platform::Notification&) {
+            notes.push_back({delegate->songURL(), navigation->depth(), live->streamer()->isIdle()});
+        });
     list->tableView()->selectRow({0, 1});
     centre.removeObserver(token);
 
@@ -184,8 +186,12 @@ TEST_F(ListScreenTest, RowsOfAnIrregularFeedStayWithinTheLists) {
         "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel>\n"
         "<title>Ostra Radio</title><image><title>Ostra Radio logo</title></image>\n"
         "<item><title>Morning Show</title><author>Anna Berg</author>"
-        "<enclosure url=\"" + server->url("/programmes/morning.mp3") + "\"/></item>\n"
-        "<item><enclosure url=\"" + server->url("/programmes/harbour.mp3?from=feed") + "\"/></item>\n"
+        "<enclosure url=\"" +
+        server->url("/programmes/morning.mp3") +
+        "\"/></item>\n"
+        "<item><enclosure url=\"" +
+        server->url("/programmes/harbour.mp3?from=feed") +
+        "\"/></item>\n"
         "</channel></rss>\n";
     serveFeed(feed);
     showList();
@@ -212,7 +218,8 @@ namespace {
 // A feed URL that is already percent-escaped is played as it is, not escaped a second time.
 TEST_F(ListScreenTest, AlreadyEscapedProgrammeURLPlays) {
     serveProgramme("/programmes/night%20jazz.mp3", screentest::programmeBytes(320000));
-    serveFeed(screentest::rssFeed({{"Night Jazz", server->url("/programmes/night%20jazz.mp3"), {}}}));
+    serveFeed(
+        screentest::rssFeed({{"Night Jazz", server->url("/programmes/night%20jazz.mp3"), {}}}));
     showList();
     list->tableView()->selectRow({0, 0});
     ASSERT_NE(topPlayer(), nullptr);

@@ -35,7 +35,9 @@ std::string adList(const std::string& text) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<plist version=\"1.0\">\n<array>\n"
            "  <string>An older sponsor</string>\n"
-           "  <string>" + text + "</string>\n"
+           "  <string>" +
+           text +
+           "</string>\n"
            "</array>\n</plist>\n";
 }
 
@@ -113,7 +115,8 @@ void ScreenTest::serveLive(const std::string& path) {
 }
 
 void ScreenTest::serveProgramme(const std::string& path, std::string bytes) {
-    server->serve(path, testsupport::Response::bytes(std::move(bytes)).header("Content-Type", "audio/mpeg"));
+    server->serve(
+        path, testsupport::Response::bytes(std::move(bytes)).header("Content-Type", "audio/mpeg"));
 }
 
 bool ScreenTest::runUntil(const std::function<bool()>& done, double seconds) {

@@ -23,8 +23,8 @@
 #include "platform/audio/sink/CaptureAudioSink.h"
 #include "platform/ui/Button.h"
 #include "screens/StationAddresses.h"
-#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace screentest {
 
@@ -50,7 +50,8 @@ std::string imageName(const ui::Button* button);
 
 class ScreenTest : public ui_test::VirtualTimeTest {
 protected:
-    static constexpr const char* kSponsorText = "Ostra Radio is brought to you by the harbour bakery";
+    static constexpr const char* kSponsorText =
+        "Ostra Radio is brought to you by the harbour bakery";
 
     void SetUp() override;
     void TearDown() override;

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "ScreenshotTool.h"
 #include "ScreensTestSupport.h"
+#include "ScreenshotTool.h"
 #include "app/MainInterface.h"
 #include "app/myTabeBare.h"
 #include "platform/NotificationCenter.h"
@@ -41,13 +41,15 @@ TEST_F(ScreenshotsTest, TheApplicationsScreens) {
     serveLive("/live");
     const std::string programme = screentest::programmeBytes(600 * 16000);
     serveProgramme("/programmes/morning.mp3", programme);
-    server->serve("/dev/feed/", testsupport::Response::bytes(screentest::rssFeed({
-        {"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}},
-        {"Harbour Talk with the Fishermen of the Northern Archipelago",
-         server->url("/programmes/harbour.mp3"), {"Olof Lind"}},
-        {"Night Jazz", server->url("/programmes/jazz.mp3"), {"Maja Ek"}},
-        {"Weekly News", server->url("/programmes/news.mp3"), {"Sara Holm"}},
-    })));
+    server->serve("/dev/feed/",
+                  testsupport::Response::bytes(screentest::rssFeed({
+                      {"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}},
+                      {"Harbour Talk with the Fishermen of the Northern Archipelago",
+                       server->url("/programmes/harbour.mp3"),
+                       {"Olof Lind"}},
+                      {"Night Jazz", server->url("/programmes/jazz.mp3"), {"Maja Ek"}},
+                      {"Weekly News", server->url("/programmes/news.mp3"), {"Sara Holm"}},
+                  })));
     launch();
     auto* live = dynamic_cast<AudioPlayerViewController*>(tabs().viewControllerAt(0));
     ASSERT_NE(live, nullptr);
@@ -82,9 +84,8 @@ TEST_F(ScreenshotsTest, TheApplicationsScreens) {
     ASSERT_TRUE(runUntilAdvancing([&] { return player->progressSlider()->isEnabled(); }));
     player->progressSlider()->setValue(40);
     player->sliderMoved(*player->progressSlider());
-    ASSERT_TRUE(runUntil([&] {
-        return player->streamer()->isPlaying() && player->streamer()->progress() >= 240;
-    }));
+    ASSERT_TRUE(runUntil(
+        [&] { return player->streamer()->isPlaying() && player->streamer()->progress() >= 240; }));
     advance(OnDemandPlayer::kProgressInterval);
     platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
     advance(0.2);
@@ -92,8 +93,9 @@ TEST_F(ScreenshotsTest, TheApplicationsScreens) {
 }
 
 TEST_F(ScreenshotsTest, TheBasicPlayer) {
-    server->serve("/stalled.mp3", testsupport::Response::bytes(screentest::programmeBytes(320000))
-                                      .pauseAfter(0, "stalled"));
+    server->serve(
+        "/stalled.mp3",
+        testsupport::Response::bytes(screentest::programmeBytes(320000)).pauseAfter(0, "stalled"));
     serveProgramme("/p.mp3", screentest::programmeBytes(60 * 16000));
     // The screen goes before the window: it stops its streamer, then gives back its view.
     ui::Window window;
@@ -110,10 +112,12 @@ TEST_F(ScreenshotsTest, TheBasicPlayer) {
 
     screen->downloadSourceField()->setText(server->url("/p.mp3"));
     screen->button()->sendAction();
-    ASSERT_TRUE(runUntilAdvancing([&] {
-        return screen->streamer() && screen->streamer()->isPlaying() &&
-               screen->streamer()->progress() > 1 && screen->progressSlider()->value() > 1;
-    }, 0.1));
+    ASSERT_TRUE(runUntilAdvancing(
+        [&] {
+            return screen->streamer() && screen->streamer()->isPlaying() &&
+                   screen->streamer()->progress() > 1 && screen->progressSlider()->value() > 1;
+        },
+        0.1));
     EXPECT_FALSE(ui_test::saveScreenshot(window, "basicplayer-playing").empty());
 }
 

@@ -26,7 +26,8 @@ using screentest::imageName;
 bool settledSeconds(const std::string& text, double length) {
     double played = 0;
     double duration = 0;
-    if (std::sscanf(text.c_str(), "Time Played: %lf/%lf seconds", &played, &duration) != 2) return false;
+    if (std::sscanf(text.c_str(), "Time Played: %lf/%lf seconds", &played, &duration) != 2)
+        return false;
     char expected[96];
     std::snprintf(expected, sizeof expected, "Time Played: %.1f/%.1f seconds", played, duration);
     return text == expected && std::abs(duration - length) < 1;
@@ -38,15 +39,18 @@ protected:
         ScreenTest::SetUp();
         // A programme whose server sends its headers and then nothing until released: the
         // streamer waits for data for as long as a test needs.
-        server->serve("/stalled.mp3", testsupport::Response::bytes(screentest::programmeBytes(320000))
-                                          .pauseAfter(0, "stalled"));
+        server->serve("/stalled.mp3",
+                      testsupport::Response::bytes(screentest::programmeBytes(320000))
+                          .pauseAfter(0, "stalled"));
         screen = std::make_unique<StreamingPlayerViewController>();
         screen->view();
         destroyScreens = [this] { screen.reset(); };
     }
 
     void press() { screen->button()->sendAction(); }
-    void type(const std::string& path) { screen->downloadSourceField()->setText(server->url(path)); }
+    void type(const std::string& path) {
+        screen->downloadSourceField()->setText(server->url(path));
+    }
     bool spinning() const { return screen->button()->layer().hasAnimation("rotationAnimation"); }
     float rotation() const { return screen->button()->layer().presentationRotation(); }
     std::string label() const {

@@ -46,7 +46,8 @@ LiveLoop loopOf(int count) {
 const double kFrameSeconds = 1152.0 / 44100.0;
 
 Clock::time_point at(Clock::time_point epoch, double seconds) {
-    return epoch + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return epoch +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 }  // namespace
@@ -93,8 +94,10 @@ TEST(Mp3Frames, RefusesWhatIsNotARunOfFrames) {
 
     EXPECT_FALSE(station::indexMp3Frames(std::vector<uint8_t>(1000, 0), &error));
     EXPECT_FALSE(station::indexMp3Frames(std::vector<uint8_t>{}, &error));
-    EXPECT_FALSE(station::parseMp3FrameHeader(std::vector<uint8_t>{0xFF, 0xFB, 0xF0, 0x00}));  // bad bit rate
-    EXPECT_FALSE(station::parseMp3FrameHeader(std::vector<uint8_t>{0xFF, 0xFD, 0x90, 0x00}));  // layer II
+    EXPECT_FALSE(station::parseMp3FrameHeader(
+        std::vector<uint8_t>{0xFF, 0xFB, 0xF0, 0x00}));  // bad bit rate
+    EXPECT_FALSE(
+        station::parseMp3FrameHeader(std::vector<uint8_t>{0xFF, 0xFD, 0x90, 0x00}));  // layer II
 }
 
 // The frame on air follows the clock in whole samples, with no drift after days on air.
@@ -162,7 +165,8 @@ TEST(LiveBroadcast, WrapsRoundTheLoopOnFrameBoundaries) {
     EXPECT_EQ(cursor.nextFrame, 14);
     std::vector<uint8_t> expected;
     for (int64_t f : {8, 9, 0, 1, 2, 3}) {
-        auto bytes = broadcast.loop().bytes().subspan(broadcast.loop().frameOffset(f), broadcast.loop().frameLength(f));
+        auto bytes = broadcast.loop().bytes().subspan(broadcast.loop().frameOffset(f),
+                                                      broadcast.loop().frameLength(f));
         expected.insert(expected.end(), bytes.begin(), bytes.end());
     }
     EXPECT_EQ(received, expected);

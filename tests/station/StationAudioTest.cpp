@@ -28,7 +28,8 @@ namespace {
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::string& name)
-        : path_(fs::temp_directory_path() / ("ostra-station-" + name + "-" + std::to_string(::getpid()))) {
+        : path_(fs::temp_directory_path() /
+                ("ostra-station-" + name + "-" + std::to_string(::getpid()))) {
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
@@ -64,7 +65,8 @@ bool isRunning(pid_t pid) {
 
 // Decodes an MP3 with the ffmpeg command line into mono 16-bit samples at 44.1 kHz.
 std::vector<int16_t> decode(const fs::path& file) {
-    const std::string command = "ffmpeg -nostdin -v error -i '" + file.string() + "' -f s16le -ac 1 -ar 44100 -";
+    const std::string command =
+        "ffmpeg -nostdin -v error -i '" + file.string() + "' -f s16le -ac 1 -ar 44100 -";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     std::vector<int16_t> samples;
     std::array<int16_t, 8192> buffer;
@@ -81,14 +83,16 @@ std::vector<int16_t> decode(const fs::path& file) {
 TEST(StationAudio, GeneratesOnlyWhatIsMissing) {
     ScratchFolder folder("generate");
     const fs::path audio = folder.path() / "audio";
-    const auto script = writeGenerator(folder.path(), "for f in a.mp3 b.m4a; do [ -s \"$1/$f\" ] || echo x > \"$1/$f\"; done");
+    const auto script = writeGenerator(
+        folder.path(), "for f in a.mp3 b.m4a; do [ -s \"$1/$f\" ] || echo x > \"$1/$f\"; done");
     const std::vector<std::string> files = {"a.mp3", "b.m4a"};
     station::StopSignal stop;
 
     std::vector<station::AudioCheck> checks(3);
     std::vector<std::thread> starts;
     for (auto& check : checks) {
-        starts.emplace_back([&] { check = station::ensureStationAudio(audio, script, files, stop); });
+        starts.emplace_back(
+            [&] { check = station::ensureStationAudio(audio, script, files, stop); });
     }
     for (auto& t : starts) t.join();
     for (const auto& check : checks) EXPECT_TRUE(check.ready) << check.error;
@@ -116,7 +120,8 @@ TEST(StationAudio, ReportsAFailingGenerator) {
     EXPECT_NE(check.error.find("exited with status 3"), std::string::npos) << check.error;
 
     auto forgetful = writeGenerator(folder.path(), "echo x > \"$1/a.mp3\"");
-    check = station::ensureStationAudio(folder.path() / "audio", forgetful, {"a.mp3", "b.mp3"}, stop);
+    check =
+        station::ensureStationAudio(folder.path() / "audio", forgetful, {"a.mp3", "b.mp3"}, stop);
     EXPECT_FALSE(check.ready);
     EXPECT_NE(check.error.find("did not make b.mp3"), std::string::npos) << check.error;
 }
@@ -125,8 +130,10 @@ TEST(StationAudio, ReportsAFailingGenerator) {
 TEST(StationAudio, StopEndsARunningGenerator) {
     ScratchFolder folder("stop");
     const fs::path started = folder.path() / "started";
-    auto script = writeGenerator(folder.path(), "sleep 300 &\necho $! > \"" + started.string() + ".pid\"\n"
-                                                "touch \"" + started.string() + "\"\nwait");
+    auto script = writeGenerator(folder.path(), "sleep 300 &\necho $! > \"" + started.string() +
+                                                    ".pid\"\n"
+                                                    "touch \"" +
+                                                    started.string() + "\"\nwait");
     station::StopSignal stop;
     std::thread stopper([&] {
         const auto deadline = Clock::now() + 20s;
@@ -169,14 +176,16 @@ TEST(StationAudio, RealAudioHasTheFormsTheStationServes) {
         if (extension == ".mp3") {
             auto index = station::indexMp3Frames(bytes, &error);
             ASSERT_TRUE(index) << error;
-            const double seconds = static_cast<double>(index->offsets.size()) * index->samplesPerFrame / index->sampleRate;
+            const double seconds = static_cast<double>(index->offsets.size()) *
+                                   index->samplesPerFrame / index->sampleRate;
             EXPECT_GE(seconds, 85.0);
             EXPECT_LE(seconds, 605.0);
         } else if (extension == ".aac") {
             EXPECT_EQ(bytes[0], 0xFF);
             EXPECT_EQ(bytes[1] & 0xF6, 0xF0);  // ADTS sync word, layer 0
         } else {
-            const std::string text(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 1 << 20));
+            const std::string text(bytes.begin(),
+                                   bytes.begin() + std::min<size_t>(bytes.size(), 1 << 20));
             ASSERT_NE(text.find("moov"), std::string::npos);
             EXPECT_LT(text.find("moov"), text.find("mdat"));
         }
@@ -190,8 +199,10 @@ TEST(StationAudio, LiveLoopJoinsWithoutAClick) {
     const auto loop = testsupport::readFileBytes(audioDir() / station::kLiveLoopFile);
     {
         std::ofstream twice(folder.path() / "twice.mp3", std::ios::binary);
-        twice.write(reinterpret_cast<const char*>(loop.data()), static_cast<std::streamsize>(loop.size()));
-        twice.write(reinterpret_cast<const char*>(loop.data()), static_cast<std::streamsize>(loop.size()));
+        twice.write(reinterpret_cast<const char*>(loop.data()),
+                    static_cast<std::streamsize>(loop.size()));
+        twice.write(reinterpret_cast<const char*>(loop.data()),
+                    static_cast<std::streamsize>(loop.size()));
     }
     const auto samples = decode(folder.path() / "twice.mp3");
     const size_t period = 128 * 44100;

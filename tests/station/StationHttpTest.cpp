@@ -60,7 +60,8 @@ TEST(ByteRange, ResolvesEachFormAgainstTheLength) {
         {"bytes=+5-9", 1000, K::Whole, 0, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.header ? c.header : "(none)") + " of " + std::to_string(c.length));
+        SCOPED_TRACE(std::string(c.header ? c.header : "(none)") + " of " +
+                     std::to_string(c.length));
         std::optional<std::string_view> header;
         if (c.header) header = c.header;
         const ByteRange range = resolveByteRange(header, c.length);
@@ -85,7 +86,8 @@ TEST(HttpRequest, FindsTheEndOfTheHead) {
 // found without regard to case.
 TEST(HttpRequest, ParsesRequestLineAndFields) {
     auto request = station::parseRequestHead(
-        "GET /programmes/night-ferry.mp3?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nrange:  bytes=5-  \r\n\r\n");
+        "GET /programmes/night-ferry.mp3?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nrange:  bytes=5-  "
+        "\r\n\r\n");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->method, "GET");
     EXPECT_EQ(request->path, "/programmes/night-ferry.mp3");

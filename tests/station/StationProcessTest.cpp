@@ -1,8 +1,8 @@
 // The station program as a user runs it: a child process that reports its ports, serves, and
 // stops cleanly on SIGTERM or Ctrl-C (SIGINT).
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -29,20 +29,23 @@ class StationProcess {
 public:
     explicit StationProcess(std::vector<std::string> args) {
         logPath_ = std::filesystem::temp_directory_path() /
-                   ("ostra-station-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++) + ".log");
+                   ("ostra-station-test-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter_++) + ".log");
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         stdout_.reset(out[0]);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char*> argv;
         std::string binary = OSTRA_STATION_BINARY;
         argv.push_back(binary.data());
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
+        const int rc =
+            ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         if (rc != 0) throw std::runtime_error("cannot start " + binary);
@@ -59,7 +62,8 @@ public:
     bool waitReady(Clock::duration timeout) {
         std::string text;
         while (text.find('\n') == std::string::npos) {
-            if (!readUntil(stdout_.get(), text, Clock::now() + timeout, text.size() + 1)) return false;
+            if (!readUntil(stdout_.get(), text, Clock::now() + timeout, text.size() + 1))
+                return false;
             if (Clock::now() > startedAt_ + timeout) return false;
         }
         unsigned live = 0, web = 0;
@@ -82,9 +86,7 @@ public:
     }
 
     void signal(int number) { ::kill(pid_, number); }
-    std::string log() const {
-        return testsupport::readFile(logPath_);
-    }
+    std::string log() const { return testsupport::readFile(logPath_); }
 
     uint16_t livePort = 0;
     uint16_t webPort = 0;
@@ -157,8 +159,9 @@ TEST(StationProcess, RefusesBadOptionsAndTakenPorts) {
         args[1] = std::to_string(first.livePort());
         StationProcess second(args);
         EXPECT_EQ(second.waitExit(30s), std::optional<int>(1));
-        EXPECT_NE(second.log().find("cannot listen on 127.0.0.1:" + std::to_string(first.livePort())),
-                  std::string::npos)
+        EXPECT_NE(
+            second.log().find("cannot listen on 127.0.0.1:" + std::to_string(first.livePort())),
+            std::string::npos)
             << second.log();
     }
 }

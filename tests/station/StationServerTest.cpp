@@ -34,7 +34,8 @@ struct XPathObjectFree {
 using XmlDoc = std::unique_ptr<xmlDoc, XmlDocFree>;
 
 XmlDoc parseXml(const std::string& bytes) {
-    return XmlDoc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "station.xml", nullptr,
+    return XmlDoc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "station.xml",
+                                nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
 }
 
@@ -45,7 +46,8 @@ std::vector<xmlNode*> query(xmlDoc* doc, const char* path) {
         xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(path), context.get()));
     std::vector<xmlNode*> nodes;
     if (result && result->nodesetval) {
-        for (int i = 0; i < result->nodesetval->nodeNr; ++i) nodes.push_back(result->nodesetval->nodeTab[i]);
+        for (int i = 0; i < result->nodesetval->nodeNr; ++i)
+            nodes.push_back(result->nodesetval->nodeTab[i]);
     }
     return nodes;
 }
@@ -53,7 +55,8 @@ std::vector<xmlNode*> query(xmlDoc* doc, const char* path) {
 std::vector<xmlNode*> childElements(xmlNode* node, const char* name) {
     std::vector<xmlNode*> found;
     for (xmlNode* child = node->children; child; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, reinterpret_cast<const xmlChar*>(name)) == 0) {
+        if (child->type == XML_ELEMENT_NODE &&
+            xmlStrcmp(child->name, reinterpret_cast<const xmlChar*>(name)) == 0) {
             found.push_back(child);
         }
     }
@@ -63,7 +66,8 @@ std::vector<xmlNode*> childElements(xmlNode* node, const char* name) {
 // The text of an element that must have exactly one child, a text node (what the app's list
 // and marquee read).
 std::string onlyText(xmlNode* element) {
-    EXPECT_TRUE(element->children && !element->children->next) << "more than one child in " << element->name;
+    EXPECT_TRUE(element->children && !element->children->next)
+        << "more than one child in " << element->name;
     if (!element->children) return {};
     EXPECT_EQ(element->children->type, XML_TEXT_NODE) << "not plain text in " << element->name;
     return reinterpret_cast<const char*>(element->children->content);
@@ -174,7 +178,8 @@ TEST_F(StationServerTest, FeedHasTheShapeTheListScreenReadsByPosition) {
         kinds.insert(url.substr(url.rfind('.')));
         const uint64_t size = std::filesystem::file_size(audioDir() / programmes[i].file);
         EXPECT_EQ(attribute(enclosure, "length"), std::to_string(size));
-        auto head = roundTrip(station.webPort(), "HEAD " + url.substr(base.size() - 1) + " HTTP/1.1\r\n\r\n");
+        auto head = roundTrip(station.webPort(),
+                              "HEAD " + url.substr(base.size() - 1) + " HTTP/1.1\r\n\r\n");
         EXPECT_EQ(head.status, 200);
         EXPECT_EQ(head.headers["content-length"], std::to_string(size));
         EXPECT_EQ(head.headers["content-type"], programmes[i].mimeType);
@@ -217,7 +222,8 @@ TEST_F(StationServerTest, ProgrammeFilesServeByteRanges) {
     // What the streamer sends when it seeks: bytes=N-LENGTH.
     auto seek = get(station.webPort(), path, "Range: bytes=1000-" + length + "\r\n");
     EXPECT_EQ(seek.status, 206);
-    EXPECT_EQ(seek.headers["content-range"], "bytes 1000-" + std::to_string(file.size() - 1) + "/" + length);
+    EXPECT_EQ(seek.headers["content-range"],
+              "bytes 1000-" + std::to_string(file.size() - 1) + "/" + length);
     EXPECT_EQ(seek.headers["content-length"], std::to_string(file.size() - 1000));
     EXPECT_TRUE(seek.body == file.substr(1000));
     EXPECT_TRUE(seek.complete);
@@ -235,7 +241,8 @@ TEST_F(StationServerTest, ProgrammeFilesServeByteRanges) {
     EXPECT_EQ(pastEnd.status, 416);
     EXPECT_EQ(pastEnd.headers["content-range"], "bytes */" + length);
 
-    auto headOnly = roundTrip(station.webPort(), "HEAD " + path + " HTTP/1.1\r\nRange: bytes=5-9\r\n\r\n");
+    auto headOnly =
+        roundTrip(station.webPort(), "HEAD " + path + " HTTP/1.1\r\nRange: bytes=5-9\r\n\r\n");
     EXPECT_EQ(headOnly.status, 206);
     EXPECT_EQ(headOnly.headers["content-length"], "5");
     EXPECT_TRUE(headOnly.body.empty());
@@ -255,7 +262,8 @@ TEST_F(StationServerTest, AnswersWhatItDoesNotServeWithErrors) {
     EXPECT_EQ(post.headers["allow"], "GET, HEAD");
     EXPECT_EQ(roundTrip(web, "HELLO\r\n\r\n").status, 400);
     EXPECT_EQ(roundTrip(station.livePort(), "GET / HTTP/3\r\n\r\n").status, 400);
-    auto huge = roundTrip(web, "GET / HTTP/1.1\r\nX-Filler: " + std::string(9000, 'x') + "\r\n\r\n");
+    auto huge =
+        roundTrip(web, "GET / HTTP/1.1\r\nX-Filler: " + std::string(9000, 'x') + "\r\n\r\n");
     EXPECT_EQ(huge.status, 431);
     EXPECT_TRUE(huge.complete);
     // A client that half-closes after its request still gets the whole answer.
@@ -305,7 +313,8 @@ TEST_F(StationServerTest, ListenerStartsAtTheOnAirFrameBoundary) {
         EXPECT_EQ(listener.head.headers.count("content-length"), 0u);
         std::string bytes = listener.head.body;
         // The first listener stays for a second and a half, so the second starts later on.
-        readUntil(listener.fd.get(), bytes, Clock::now() + (i == 0 ? 1500ms : 2000ms), i == 0 ? SIZE_MAX : 4096);
+        readUntil(listener.fd.get(), bytes, Clock::now() + (i == 0 ? 1500ms : 2000ms),
+                  i == 0 ? SIZE_MAX : 4096);
         ASSERT_GE(bytes.size(), 4096u);
         auto start = loopFrameAt(loop, bytes);
         ASSERT_TRUE(start) << "the stream does not begin at a frame of the loop";

@@ -22,8 +22,8 @@ const std::filesystem::path& audioDir() {
     static const std::filesystem::path dir = [] {
         std::filesystem::path path = OSTRA_STATION_TEST_AUDIO_DIR;
         station::StopSignal neverStopped;
-        auto check = station::ensureStationAudio(path, OSTRA_STATION_GENERATOR, station::stationAudioFiles(),
-                                                 neverStopped);
+        auto check = station::ensureStationAudio(path, OSTRA_STATION_GENERATOR,
+                                                 station::stationAudioFiles(), neverStopped);
         if (!check.ready) throw std::runtime_error("station audio unavailable: " + check.error);
         return path;
     }();
@@ -63,7 +63,8 @@ station::UniqueFd connectTo(uint16_t port) {
 bool readUntil(int fd, std::string& into, Clock::time_point deadline, size_t limit) {
     char buffer[16384];
     while (into.size() < limit) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return true;
         struct pollfd p = {fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
@@ -91,11 +92,13 @@ HttpResponse parseResponse(const std::string& raw) {
     while (lineEnd != std::string::npos) {
         const size_t start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
-        const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+        const std::string line =
+            head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
         const size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
         std::string name = line.substr(0, colon);
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         response.headers[name] = line.substr(line.find_first_not_of(' ', colon + 1));
     }
     return response;
@@ -103,7 +106,8 @@ HttpResponse parseResponse(const std::string& raw) {
 
 HttpResponse roundTrip(uint16_t port, const std::string& request, Clock::duration timeout) {
     auto fd = connectTo(port);
-    if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size())) {
         throw std::runtime_error("send failed");
     }
     std::string raw;
@@ -114,7 +118,8 @@ HttpResponse roundTrip(uint16_t port, const std::string& request, Clock::duratio
 }
 
 HttpResponse get(uint16_t port, const std::string& path, const std::string& extraHeaders) {
-    return roundTrip(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+    return roundTrip(port,
+                     "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
 }
 
 }  // namespace stationtest

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestFiles.h"
 #include "tools/station/StationServer.h"
 #include "tools/station/StopSignal.h"
-#include "tests/support/TestFiles.h"
 #include "tools/station/UniqueFd.h"
 
 namespace stationtest {
@@ -56,8 +56,8 @@ HttpResponse get(uint16_t port, const std::string& path, const std::string& extr
 // Splits a raw response into status, headers and body.
 HttpResponse parseResponse(const std::string& raw);
 
-// Reads from `fd` (a socket or a pipe) into `into` until `deadline`, the end of the stream, or `limit` bytes.
-// Returns false when the server closed the connection.
+// Reads from `fd` (a socket or a pipe) into `into` until `deadline`, the end of the stream, or
+// `limit` bytes. Returns false when the server closed the connection.
 bool readUntil(int fd, std::string& into, Clock::time_point deadline, size_t limit = SIZE_MAX);
 
 }  // namespace stationtest

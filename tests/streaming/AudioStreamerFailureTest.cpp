@@ -14,7 +14,8 @@ namespace {
 class FailureTest : public StreamerTest {
 protected:
     // Runs the streamer to its end and checks the error was reported exactly once.
-    void expectFailure(AudioStreamer& streamer, std::initializer_list<AudioStreamerErrorCode> codes) {
+    void expectFailure(AudioStreamer& streamer,
+                       std::initializer_list<AudioStreamerErrorCode> codes) {
         streamer.start();
         ASSERT_TRUE(waitForIdle(streamer, 60));
         mainQueue->drain();
@@ -35,7 +36,8 @@ protected:
 // A refused connection is an error event of the read stream: no audio data found.
 TEST_F(FailureTest, ConnectionRefused) {
     streamers.push_back(AudioStreamer::create(
-        "http://127.0.0.1:" + std::to_string(testsupport::TestHttpServer::closedPort()) + "/a.mp3"));
+        "http://127.0.0.1:" + std::to_string(testsupport::TestHttpServer::closedPort()) +
+        "/a.mp3"));
     expectFailure(*streamers.back(), {AS_AUDIO_DATA_NOT_FOUND});
 }
 

@@ -31,9 +31,8 @@ constexpr double kPacketSeconds = 1152.0 / 44100.0;
     }
     // Everything of the reference is there (up to one packet of end padding).
     if (last + *d + 1152 < long(reference.frames()) || first + *d > 0) {
-        return ::testing::AssertionFailure()
-               << "covers reference frames " << first + *d << " to " << last + *d << " of "
-               << reference.frames();
+        return ::testing::AssertionFailure() << "covers reference frames " << first + *d << " to "
+                                             << last + *d << " of " << reference.frames();
     }
     return ::testing::AssertionSuccess() << "offset " << *d << ", max difference " << worst;
 }
@@ -44,10 +43,12 @@ protected:
     double playToEnd(AudioStreamer& streamer) {
         streamer.start();
         double lastSeen = 0;
-        EXPECT_TRUE(runUntil([&] {
-            if (streamer.isPlaying()) lastSeen = streamer.progress();
-            return streamer.isIdle();
-        }, 60));
+        EXPECT_TRUE(runUntil(
+            [&] {
+                if (streamer.isPlaying()) lastSeen = streamer.progress();
+                return streamer.isIdle();
+            },
+            60));
         return lastSeen;
     }
 };
@@ -66,10 +67,14 @@ TEST_F(PlaybackTest, FilePlaysFromStartToEnd) {
     const double finalProgress = playToEnd(*streamer);
     mainQueue->drain();
 
-    const std::vector<AudioStreamerState> expected = {
-        AS_STATE_IDLE, AS_STATE_STARTING_THREAD, AS_STATE_WAITING_FOR_DATA,
-        AS_STATE_WAITING_FOR_QUEUE_TO_START, AS_STATE_PLAYING, AS_STATE_STOPPING,
-        AS_STATE_STOPPED, AS_STATE_IDLE};
+    const std::vector<AudioStreamerState> expected = {AS_STATE_IDLE,
+                                                      AS_STATE_STARTING_THREAD,
+                                                      AS_STATE_WAITING_FOR_DATA,
+                                                      AS_STATE_WAITING_FOR_QUEUE_TO_START,
+                                                      AS_STATE_PLAYING,
+                                                      AS_STATE_STOPPING,
+                                                      AS_STATE_STOPPED,
+                                                      AS_STATE_IDLE};
     EXPECT_EQ(history.states(), expected) << history.describe();
     EXPECT_EQ(history.notificationCount(), int(expected.size()) - 1);
     EXPECT_TRUE(history.allNotificationsOnMainThread());
@@ -132,15 +137,18 @@ TEST_F(PlaybackTest, ShortFilePlaysThroughFlushingEof) {
     EXPECT_GE(capture.frames(), reference.frames());
     const auto d = findOffset(capture, reference, 4096, 4096, -4096, 4096);
     ASSERT_TRUE(d);
-    EXPECT_LE(maxDifference(capture, reference, 4096, reference.frames() - 4096 - 1152 - std::max(0L, *d), *d), 1e-4f);
+    EXPECT_LE(maxDifference(capture, reference, 4096,
+                            reference.frames() - 4096 - 1152 - std::max(0L, *d), *d),
+              1e-4f);
     EXPECT_EQ(sink->discardedCount(), 0u);
 }
 
 // An endless live stream without a length plays; it has no duration, no request ever carries a
 // Range header, and stop returns quickly.
 TEST_F(PlaybackTest, LiveStreamPlaysWithoutLengthAndStopsQuickly) {
-    server->serve("/", Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))),
-                                      64000));
+    server->serve(
+        "/",
+        Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))), 64000));
     useCapture(1);
     auto streamer = makeStreamer("/");
     StateHistory history(*mainQueue, streamer);

@@ -47,7 +47,8 @@ protected:
                                   long(reference.frames()));
         if (!d) return std::nullopt;
         size_t first = tailStart;
-        while (first >= 1152 && maxDifference(capture, reference, first - 1152, 1152, *d) <= 1e-4f) {
+        while (first >= 1152 &&
+               maxDifference(capture, reference, first - 1152, 1152, *d) <= 1e-4f) {
             first -= 1152;
         }
         return Resumed{*d, first};
@@ -122,7 +123,8 @@ TEST_F(SeekTest, SeekAheadUsesTheProportionalOffset) {
     const long proportional = long(dataOffset + target * bitRate / 8.0);
     const size_t packet = size_t(target / kPacketSeconds);
     // Proportional when the parser estimates; its exact packet offset if it knew better.
-    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 || range.first == long(packets[packet].first))
+    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 ||
+                range.first == long(packets[packet].first))
         << server->requests()[1].header("Range") << " proportional " << proportional;
     EXPECT_EQ(range.last, fileSize);
 
@@ -192,7 +194,9 @@ TEST_F(SeekTest, SeekBeforeTheQueueExists) {
 
 // A stream without a known length drops seeks; the request flag is still cleared.
 TEST_F(SeekTest, SeekWithoutLengthIsDropped) {
-    server->serve("/live", Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))), 64000));
+    server->serve(
+        "/live",
+        Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))), 64000));
     useCapture(1);
     auto streamer = makeStreamer("/live");
     streamer->start();
@@ -220,7 +224,8 @@ TEST_F(SeekTest, SeekAsSoonAsPlayingLandsAtTheTarget) {
     const long proportional =
         long(Access::dataOffset(*streamer) + target * streamer->calculatedBitRate() / 8.0);
     const size_t packet = size_t(target / kPacketSeconds);
-    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 || range.first == long(packets[packet].first))
+    EXPECT_TRUE(std::abs(range.first - proportional) <= 1 ||
+                range.first == long(packets[packet].first))
         << server->requests()[1].header("Range") << " proportional " << proportional;
     streamer->stop();
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
@@ -241,7 +246,8 @@ TEST_F(SeekTest, SeekDoesNotWaitForAFullRingToDrain) {
     useCapture(0.01);
     streamer->start();
     ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
-    ASSERT_TRUE(runUntil([&] { return Access::buffersUsed(*streamer) == int32_t(kAQBufferCount); }));
+    ASSERT_TRUE(
+        runUntil([&] { return Access::buffersUsed(*streamer) == int32_t(kAQBufferCount); }));
     streamer->seekToTime(15.0);
     ASSERT_TRUE(server->waitForRequests(3, testsupport::Seconds(3.0)));
     EXPECT_FALSE(server->requests()[2].header("Range").empty());

@@ -27,7 +27,8 @@ protected:
         AudioStreamer* raw = streamer.get();
         bool stopFromObserver = random() % 2 == 0;
         const auto token = platform::NotificationCenter::defaultCenter().addObserver(
-            ASStatusChangedNotification, raw, [raw, &stopFromObserver](const platform::Notification&) {
+            ASStatusChangedNotification, raw,
+            [raw, &stopFromObserver](const platform::Notification&) {
                 // Allowed only on an idle streamer: returns at once.
                 if (stopFromObserver && raw->isIdle()) raw->stop();
             });
@@ -40,7 +41,10 @@ protected:
                 case 2: streamer->pause(); break;
                 case 3: streamer->seekToTime(double(random() % 25000) / 1000.0); break;
                 case 4: streamer->stop(); break;
-                case 5: (void)streamer->progress(); (void)streamer->duration(); break;
+                case 5:
+                    (void)streamer->progress();
+                    (void)streamer->duration();
+                    break;
             }
             // Let the threads run a little, delivering notifications meanwhile.
             runUntil([] { return false; }, double(random() % 60) / 1000.0);
@@ -57,8 +61,9 @@ protected:
 TEST_F(SoakTest, RandomSequencesEndCleanly) {
     const std::string song = readFile(fixturePath("cbr128.mp3"));
     server->serve("/song.mp3", Response::bytes(song));
-    server->serve("/live", Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))),
-                                          64000));
+    server->serve(
+        "/live",
+        Response::live(testsupport::repeating(readFile(fixturePath("cbr128-noxing.mp3"))), 64000));
     useCapture(8);
     std::mt19937 random(20240611);
 
@@ -79,5 +84,6 @@ TEST_F(SoakTest, RandomSequencesEndCleanly) {
     EXPECT_TRUE(server->waitForConnectionsClosed());
     // Not more than before (a connection of the first sequence may have closed since).
     EXPECT_LE(openFileDescriptors(), fdsBefore);
-    std::printf("%d sequences in %.1f s, %zu requests\n", count, seconds, server->requests().size());
+    std::printf("%d sequences in %.1f s, %zu requests\n", count, seconds,
+                server->requests().size());
 }

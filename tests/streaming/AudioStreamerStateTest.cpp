@@ -126,8 +126,9 @@ TEST_F(StateTest, ErrorLogLineCarriesTheStatus) {
     auto streamer = idleStreamer();
     Access::setErr(*streamer, int32_t(audio::fourCC("typ?")));
     Access::failWithErrorCode(*streamer, AS_FILE_STREAM_OPEN_FAILED);
-    EXPECT_EQ(logs->lines(), std::vector<std::string>{"Open audio file stream failed. err: typ? " +
-                                                      std::to_string(int32_t(audio::fourCC("typ?")))});
+    EXPECT_EQ(logs->lines(),
+              std::vector<std::string>{"Open audio file stream failed. err: typ? " +
+                                       std::to_string(int32_t(audio::fourCC("typ?")))});
 }
 
 // An error recorded while idle is not "finishing", but a started run would leave at once.

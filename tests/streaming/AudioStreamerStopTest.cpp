@@ -17,9 +17,9 @@ protected:
     double stopAndCheck(AudioStreamer& streamer) {
         const auto before = std::chrono::steady_clock::now();
         streamer.stop();
-        const double ms = std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - before)
-                              .count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                .count();
         EXPECT_TRUE(streamer.isIdle());
         EXPECT_EQ(streamer.errorCode(), AS_NO_ERROR);
         EXPECT_EQ(Access::stopReason(streamer), AS_STOP_REASON_USER);
@@ -54,8 +54,9 @@ TEST_F(StopTest, StopRightAfterStart) {
 
 // While waiting for data (no queue yet) stop sets AS_STATE_STOPPED and the thread ends.
 TEST_F(StopTest, StopWhileWaitingForData) {
-    server->serve("/stall.mp3", Response::file(fixturePath("cbr128.mp3"))
-                                    .stallBeforeHeaders(testsupport::Seconds(30)));
+    server->serve(
+        "/stall.mp3",
+        Response::file(fixturePath("cbr128.mp3")).stallBeforeHeaders(testsupport::Seconds(30)));
     auto streamer = makeStreamer("/stall.mp3");
     StateHistory history(*mainQueue, streamer);
     streamer->start();
@@ -127,8 +128,7 @@ TEST_F(StopTest, BufferingOnAServerThatPauses) {
 }
 
 TEST_F(StopTest, StopWhileBuffering) {
-    server->serve("/gap.mp3",
-                  Response::file(fixturePath("cbr128.mp3")).pauseAfter(50000, "gap"));
+    server->serve("/gap.mp3", Response::file(fixturePath("cbr128.mp3")).pauseAfter(50000, "gap"));
     useCapture(20);
     auto streamer = makeStreamer("/gap.mp3");
     streamer->start();

@@ -201,7 +201,8 @@ std::shared_ptr<AudioStreamer> StreamerTest::makeStreamer(const std::string& pat
 
 bool StreamerTest::runUntil(const std::function<bool()>& done, double seconds) {
     // Polls every millisecond, so conditions that no post announces (progress) are seen too.
-    return mainQueue->runUntilAdvancing(done, 0.001, std::chrono::milliseconds(long(seconds * 1000)));
+    return mainQueue->runUntilAdvancing(done, 0.001,
+                                        std::chrono::milliseconds(long(seconds * 1000)));
 }
 
 bool StreamerTest::waitForState(AudioStreamer& s, AudioStreamerState state, double seconds) {

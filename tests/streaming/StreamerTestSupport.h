@@ -18,8 +18,8 @@
 #include "platform/Log.h"
 #include "platform/audio/sink/CaptureAudioSink.h"
 #include "streaming/AudioStreamer.h"
-#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 // Reaches the streamer's internals for the checks that the public interface cannot make.
 struct AudioStreamerTestAccess {

@@ -50,8 +50,8 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for `subjectKey` named `commonName`; self-signed when issuer is null.
-Certificate newCertificate(EVP_PKEY* subjectKey, const char* commonName, long serial,
-                           X509* issuer, EVP_PKEY* issuerKey, const std::string& altNames = {}) {
+Certificate newCertificate(EVP_PKEY* subjectKey, const char* commonName, long serial, X509* issuer,
+                           EVP_PKEY* issuerKey, const std::string& altNames = {}) {
     Certificate certificate(X509_new());
     check(certificate != nullptr, "X509_new");
     X509* c = certificate.get();

@@ -6,7 +6,9 @@
 
 namespace testsupport {
 
-std::string fixturePath(const std::string& name) { return std::string(OSTRA_FIXTURES_DIR) + "/" + name; }
+std::string fixturePath(const std::string& name) {
+    return std::string(OSTRA_FIXTURES_DIR) + "/" + name;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

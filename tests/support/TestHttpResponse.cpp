@@ -1,8 +1,8 @@
 // The scripted responses of TestHttpServer and the byte generators.
 
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "tests/support/TestHttpServer.h"
 

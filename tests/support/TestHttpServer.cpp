@@ -11,12 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <strings.h>
 
 #include "tests/support/TestCertificates.h"
 
@@ -150,8 +150,7 @@ struct ByteRange {
     uint64_t first = 0;
     uint64_t last = 0;
 };
-std::optional<ByteRange> parseRange(const std::string& value, uint64_t total,
-                                    bool& unsatisfiable) {
+std::optional<ByteRange> parseRange(const std::string& value, uint64_t total, bool& unsatisfiable) {
     unsatisfiable = false;
     if (value.rfind("bytes=", 0) != 0 || value.find(',') != std::string::npos) return {};
     const std::string spec = trim(value.substr(6));
@@ -269,8 +268,8 @@ uint16_t TestHttpServer::closedPort() {
 }
 
 std::string TestHttpServer::url(const std::string& path) const {
-    return std::string(scheme_ == Tls ? "https" : "http") + "://127.0.0.1:" +
-           std::to_string(port_) + path;
+    return std::string(scheme_ == Tls ? "https" : "http") +
+           "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::string TestHttpServer::caFile() const {
@@ -278,9 +277,8 @@ std::string TestHttpServer::caFile() const {
 }
 
 void TestHttpServer::serve(const std::string& path, Response response) {
-    serve(path, Handler([response = std::move(response)](const RecordedRequest&) {
-        return response;
-    }));
+    serve(path,
+          Handler([response = std::move(response)](const RecordedRequest&) { return response; }));
 }
 
 void TestHttpServer::serve(const std::string& path, Handler handler) {
@@ -324,18 +322,22 @@ bool TestHttpServer::waitForRequests(size_t count, Seconds timeout) {
 }
 
 bool TestHttpServer::waitForBodyBytes(uint64_t bytes, Seconds timeout) {
-    return waitFor([&] {
-        uint64_t total = 0;
-        for (const auto& connection : connections_) total += connection->stats.bodyBytesSent;
-        return total >= bytes;
-    }, timeout);
+    return waitFor(
+        [&] {
+            uint64_t total = 0;
+            for (const auto& connection : connections_) total += connection->stats.bodyBytesSent;
+            return total >= bytes;
+        },
+        timeout);
 }
 
 bool TestHttpServer::waitForConnectionsClosed(Seconds timeout) {
-    return waitFor([&] {
-        return std::none_of(connections_.begin(), connections_.end(),
-                            [](const auto& c) { return c->stats.open; });
-    }, timeout);
+    return waitFor(
+        [&] {
+            return std::none_of(connections_.begin(), connections_.end(),
+                                [](const auto& c) { return c->stats.open; });
+        },
+        timeout);
 }
 
 bool TestHttpServer::waitForPause(const std::string& gate, Seconds timeout) {
@@ -419,7 +421,8 @@ void TestHttpServer::serveConnection(Connection& connection) {
             const std::string connectionHeader = lowercase(request.header("Connection"));
             if (connectionHeader == "close") keepAlive = false;
             // An HTTP/1.0 client reads to the end of the connection unless it asked to keep it.
-            if (request.version == "HTTP/1.0" && connectionHeader != "keep-alive") keepAlive = false;
+            if (request.version == "HTTP/1.0" && connectionHeader != "keep-alive")
+                keepAlive = false;
         }
         std::lock_guard lock(mutex_);
         abortive = connection.fd < 0;  // answer() already reset it
@@ -464,7 +467,8 @@ bool TestHttpServer::answer(Connection& connection, Transport& transport,
                             const RecordedRequest& request) {
     Response script = scriptFor(request);
     if (script.headerStall > Seconds(0) &&
-        !sleepUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(script.headerStall))) {
+        !sleepUntil(Clock::now() +
+                    std::chrono::duration_cast<Clock::duration>(script.headerStall))) {
         return false;
     }
 
@@ -476,7 +480,7 @@ bool TestHttpServer::answer(Connection& connection, Transport& transport,
         case Response::Source::Generator: total = script.generatedLength; break;
         case Response::Source::File: {
             file.fd = ::open(script.filePath.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat info{};
+            struct stat info {};
             if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
                 script = Response::status(500, "cannot read " + script.filePath + "\n");
                 total = script.body.size();
@@ -521,9 +525,7 @@ bool TestHttpServer::answer(Connection& connection, Transport& transport,
         case Response::Framing::Chunked:
             headers.emplace_back("Transfer-Encoding", "chunked");
             break;
-        case Response::Framing::CloseDelimited:
-            headers.emplace_back("Connection", "close");
-            break;
+        case Response::Framing::CloseDelimited: headers.emplace_back("Connection", "close"); break;
     }
     std::string head = statusLine + "\r\n";
     for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
@@ -570,22 +572,22 @@ bool TestHttpServer::answer(Connection& connection, Transport& transport,
 
         size_t n = script.maxWrite;
         if (length) n = static_cast<size_t>(std::min<uint64_t>(n, *length - sent));
-        for (const auto& at : {script.resetAt, script.closeAt,
-                               script.stall && !stalled ? std::optional(script.stall->first)
-                                                        : std::nullopt,
-                               script.pause && !paused ? std::optional(script.pause->first)
-                                                       : std::nullopt}) {
+        for (const auto& at :
+             {script.resetAt, script.closeAt,
+              script.stall && !stalled ? std::optional(script.stall->first) : std::nullopt,
+              script.pause && !paused ? std::optional(script.pause->first) : std::nullopt}) {
             if (at && *at > sent) n = static_cast<size_t>(std::min<uint64_t>(n, *at - sent));
         }
         if (script.trickleInterval > Seconds(0)) {
             n = 1;
-            const auto interval = std::chrono::duration_cast<Clock::duration>(script.trickleInterval);
+            const auto interval =
+                std::chrono::duration_cast<Clock::duration>(script.trickleInterval);
             if (!sleepUntil(Clock::now() + interval)) return false;
         } else if (script.bytesPerSecond > 0) {
             // Bursts at about 50 per second keep the rate steady without a write per byte.
             n = std::min(n, std::max<size_t>(1, static_cast<size_t>(script.bytesPerSecond / 50)));
-            const auto due = began + std::chrono::duration_cast<Clock::duration>(
-                                         Seconds(static_cast<double>(sent) / script.bytesPerSecond));
+            const auto due = began + std::chrono::duration_cast<Clock::duration>(Seconds(
+                                         static_cast<double>(sent) / script.bytesPerSecond));
             if (!sleepUntil(due)) return false;
         }
 
@@ -594,11 +596,10 @@ bool TestHttpServer::answer(Connection& connection, Transport& transport,
         char* data = piece.data() + prefix;
         const uint64_t offset = start + sent;
         switch (script.source) {
-            case Response::Source::Bytes:
-                std::memcpy(data, script.body.data() + offset, n);
-                break;
+            case Response::Source::Bytes: std::memcpy(data, script.body.data() + offset, n); break;
             case Response::Source::File:
-                if (::pread(file.fd, data, n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) {
+                if (::pread(file.fd, data, n, static_cast<off_t>(offset)) !=
+                    static_cast<ssize_t>(n)) {
                     return false;
                 }
                 break;

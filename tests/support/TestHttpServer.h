@@ -83,21 +83,21 @@ struct Response {
 
     // ---- modifiers ----
     Response& statusLine(std::string line);  // verbatim, e.g. "ICY 200 OK"
-    Response& icy();                           // "ICY 200 OK" plus typical icy-* headers
+    Response& icy();                         // "ICY 200 OK" plus typical icy-* headers
     Response& header(std::string name, std::string value);
     Response& chunked();
     Response& closeDelimited();
-    Response& ignoreRange();                   // answer a Range request with 200 from byte 0
-    Response& contentLength(uint64_t claimed); // claim this length whatever the body is
+    Response& ignoreRange();                    // answer a Range request with 200 from byte 0
+    Response& contentLength(uint64_t claimed);  // claim this length whatever the body is
     Response& pace(double bytesPerSecond);
-    Response& writeSize(size_t bytes);         // largest single write (default 16 KiB)
-    Response& sendBufferSize(int bytes);       // SO_SNDBUF for the connection
+    Response& writeSize(size_t bytes);    // largest single write (default 16 KiB)
+    Response& sendBufferSize(int bytes);  // SO_SNDBUF for the connection
     // Faults. Byte counts are body bytes sent by the server.
     Response& resetAfter(uint64_t bodyBytes);  // abortive close (TCP RST)
     Response& closeAfter(uint64_t bodyBytes);  // orderly close before the body is complete
     Response& stallBeforeHeaders(Seconds duration);
     Response& stallAfter(uint64_t bodyBytes, Seconds duration);
-    Response& trickle(Seconds interval);       // the body one byte per interval
+    Response& trickle(Seconds interval);  // the body one byte per interval
     // After `bodyBytes`, waits until the test calls release(gate) (or the server shuts down).
     Response& pauseAfter(uint64_t bodyBytes, std::string gate);
 

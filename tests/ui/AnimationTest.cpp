@@ -30,9 +30,10 @@ protected:
         ui::View::beginAnimations(id);
         ui::View::setAnimationDuration(seconds);
         ui::View::setAnimationCurve(ui::AnimationCurve::Linear);
-        ui::View::setAnimationDelegate(delegate, [this](const std::string& name, bool finished, void*) {
-            reports_.push_back({name, finished, queue().now()});
-        });
+        ui::View::setAnimationDelegate(delegate,
+                                       [this](const std::string& name, bool finished, void*) {
+                                           reports_.push_back({name, finished, queue().now()});
+                                       });
         view.setFrame(to);
         ui::View::commitAnimations();
     }

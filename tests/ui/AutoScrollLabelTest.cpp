@@ -255,7 +255,8 @@ TEST_F(AutoScrollLabelTest, PendingPauseIsSupersededAndDiesWithTheMarquee) {
     m->scroll();
     EXPECT_FALSE(m->isPausing());
     advance(0.6);  // past the old pause's due time: the pass was not restarted
-    EXPECT_NEAR(offsetX(*m), 0.6f * (m->label(0).frame().width() + kGap) / static_cast<float>(duration), 0.6);
+    EXPECT_NEAR(offsetX(*m),
+                0.6f * (m->label(0).frame().width() + kGap) / static_cast<float>(duration), 0.6);
 
     m.reset();
     auto pausing = makeMarquee();

@@ -89,7 +89,8 @@ TEST_F(ControllersTest, TabSwitchLifecycle) {
     EXPECT_EQ(tabs_->tabBar().frame(), ui::Rect(0, 431, 320, 49));
     ui_test::tap(*window_, {240, 455});
     EXPECT_EQ(tabs_->selectedIndex(), 1u);
-    EXPECT_EQ(log_, (Log{"A.willDisappear", "B.load", "B.willAppear", "A.didDisappear", "B.didAppear"}));
+    EXPECT_EQ(log_,
+              (Log{"A.willDisappear", "B.load", "B.willAppear", "A.didDisappear", "B.didAppear"}));
     log_.clear();
     tabs_->setSelectedIndex(0);
     EXPECT_EQ(log_, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
@@ -108,7 +109,8 @@ TEST_F(ControllersTest, PushAndPopAnimated) {
     EXPECT_EQ(log_, (Log{"C.load", "C.willAppear", "B.willDisappear"}));
     EXPECT_TRUE(nav_->isTransitioning());
     advance(ui::NavigationController::kTransitionSeconds + 0.01);
-    EXPECT_EQ(log_, (Log{"C.load", "C.willAppear", "B.willDisappear", "C.didAppear", "B.didDisappear"}));
+    EXPECT_EQ(log_,
+              (Log{"C.load", "C.willAppear", "B.willDisappear", "C.didAppear", "B.didDisappear"}));
     EXPECT_EQ(nav_->topViewController()->view()->frame(), ui::Rect(0, 44, 320, 387));
 
     log_.clear();

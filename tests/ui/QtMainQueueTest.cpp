@@ -76,10 +76,12 @@ TEST_F(QtMainQueueTest, TimersAndDelayedCalls) {
     bool delayed = false;
     const double start = queue_->now();
     double firedAt = 0;
-    std::thread([&] { queue_->postAfter(0.05, [&] {
-                          delayed = true;
-                          firedAt = queue_->now();
-                      }); }).join();
+    std::thread([&] {
+        queue_->postAfter(0.05, [&] {
+            delayed = true;
+            firedAt = queue_->now();
+        });
+    }).join();
     ASSERT_TRUE(runUntil([&] { return ticks == 5 && delayed; }));
     EXPECT_FALSE(timer->isValid());
     EXPECT_GE(firedAt - start, 0.045);

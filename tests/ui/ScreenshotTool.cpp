@@ -9,8 +9,9 @@ namespace ui_test {
 
 std::filesystem::path screenshotDirectory() {
     const char* output = std::getenv("OSTRA_TEST_OUTPUT");
-    std::filesystem::path base = output && *output ? std::filesystem::path(output)
-                                                    : std::filesystem::temp_directory_path() / "ostra-test-output";
+    std::filesystem::path base = output && *output
+                                     ? std::filesystem::path(output)
+                                     : std::filesystem::temp_directory_path() / "ostra-test-output";
     std::filesystem::path dir = base / "screenshots";
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);

@@ -13,7 +13,8 @@ namespace ui_test {
 void ensureQtApplication() {
     if (QApplication::instance()) return;
     // Running a test binary by hand must not need a display either.
-    setenv("QT_QPA_PLATFORM", std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
+    setenv("QT_QPA_PLATFORM",
+           std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
     static int argc = 1;
     static char name[] = "ostra-ui-tests";
     static char* argv[] = {name, nullptr};

@@ -27,8 +27,8 @@ class WidgetsTest : public ui_test::VirtualTimeTest {};
 // The four button images are compiled in, drawn at two pixels per point, and distinct; the
 // same name gives the same image, which is how a screen tells its button's state.
 TEST_F(WidgetsTest, NamedButtonImages) {
-    const std::vector<std::string> names = {"playbutton.png", "pausebutton.png", "loadingbutton.png",
-                                            "stopbutton.png"};
+    const std::vector<std::string> names = {"playbutton.png", "pausebutton.png",
+                                            "loadingbutton.png", "stopbutton.png"};
     std::vector<QImage> pictures;
     for (const auto& name : names) {
         ui::ImageRef image = ui::Image::named(name);
@@ -81,7 +81,9 @@ TEST_F(WidgetsTest, SliderValuesAndTouches) {
 // reuse pool by identifier, reloads on request, and tells its delegate which row was tapped.
 class Rows : public ui::TableViewDataSource, public ui::TableViewDelegate {
 public:
-    int numberOfRowsInSection(ui::TableView&, int) override { return static_cast<int>(titles.size()); }
+    int numberOfRowsInSection(ui::TableView&, int) override {
+        return static_cast<int>(titles.size());
+    }
     ui::TableViewCell* cellForRowAtIndexPath(ui::TableView& table, ui::IndexPath path) override {
         ui::TableViewCell* cell = table.dequeueReusableCell("Cell");
         if (cell) {
@@ -93,7 +95,9 @@ public:
         cell->textLabel().setText(titles[static_cast<size_t>(path.row)]);
         return cell;
     }
-    void didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath path) override { selected.push_back(path.row); }
+    void didSelectRowAtIndexPath(ui::TableView&, ui::IndexPath path) override {
+        selected.push_back(path.row);
+    }
 
     std::vector<std::string> titles;
     int made = 0;
@@ -206,7 +210,8 @@ namespace {
 TEST_F(WidgetsTest, ScreenshotOfTheControls) {
     ui::Window window;
     window.setBackgroundColor(ui::Color::rgb(0.06f, 0.08f, 0.13f));
-    const char* names[] = {"playbutton.png", "pausebutton.png", "loadingbutton.png", "stopbutton.png"};
+    const char* names[] = {"playbutton.png", "pausebutton.png", "loadingbutton.png",
+                           "stopbutton.png"};
     for (int i = 0; i < 4; ++i) {
         auto* button = new ui::Button(ui::Rect(12 + 76.0f * static_cast<float>(i), 20, 64, 64));
         button->setImage(names[i]);

@@ -19,9 +19,9 @@ const CXMLError kUnrelated{"SomeOtherDomain", 42, {{"left", "by the caller"}}};
 // Empty, absent and ill-formed bytes give no document and the parse error; the XML parser's
 // own diagnostics are left to libxml2 (and reach the handler installed for the thread).
 TEST_F(CXMLDocumentTest, DataThatDoesNotParseGivesErrorCodeOne) {
-    for (std::string_view bytes : {std::string_view(), std::string_view(""),
-                                   std::string_view("<a><b></a>"), std::string_view("not xml"),
-                                   std::string_view("<a/><b/>")}) {
+    for (std::string_view bytes :
+         {std::string_view(), std::string_view(""), std::string_view("<a><b></a>"),
+          std::string_view("not xml"), std::string_view("<a/><b/>")}) {
         std::optional<CXMLError> error;
         EXPECT_EQ(CXMLDocument::initWithData(bytes, 0, &error), nullptr) << bytes;
         EXPECT_EQ(error, kParseError) << bytes;
@@ -42,7 +42,8 @@ TEST_F(CXMLDocumentTest, DataIgnoresOptionsAndLeavesErrorOnSuccess) {
     EXPECT_EQ(document->rootElement()->name(), std::optional<std::string>("a"));
     EXPECT_EQ(error, kUnrelated);
 
-    EXPECT_EQ(CXMLDocument::initWithData("<p>unclosed<br>", CXMLDocumentHTMLOption, &error), nullptr);
+    EXPECT_EQ(CXMLDocument::initWithData("<p>unclosed<br>", CXMLDocumentHTMLOption, &error),
+              nullptr);
     EXPECT_EQ(error, kParseError);
     EXPECT_TRUE(CXMLDocument::initWithData("<a/>", 2));  // the feeds' value
 }
@@ -50,7 +51,8 @@ TEST_F(CXMLDocumentTest, DataIgnoresOptionsAndLeavesErrorOnSuccess) {
 // The string path clears the caller's error first, then reports a failed XML parse.
 TEST_F(CXMLDocumentTest, StringPathClearsThenReportsError) {
     std::optional<CXMLError> error = kUnrelated;
-    auto document = CXMLDocument::initWithXMLString("<?xml version='1.0'?><r>\xC3\xA9</r>", 0, &error);
+    auto document =
+        CXMLDocument::initWithXMLString("<?xml version='1.0'?><r>\xC3\xA9</r>", 0, &error);
     ASSERT_TRUE(document);
     EXPECT_EQ(error, std::nullopt);
     EXPECT_EQ(document->rootElement()->stringValue(), std::optional<std::string>("\xC3\xA9"));
@@ -118,8 +120,9 @@ TEST_F(CXMLDocumentTest, NoRootElement) {
 // XML the parse error, and a successful load clears the caller's error.
 TEST_F(CXMLDocumentTest, LoadsFromURL) {
     TestHttpServer server;
-    server.serve("/adXML.plist",
-                 Response::bytes("<plist><dict><string>one</string><string>two</string></dict></plist>"));
+    server.serve(
+        "/adXML.plist",
+        Response::bytes("<plist><dict><string>one</string><string>two</string></dict></plist>"));
     server.serve("/page", Response::bytes("<html><body>Oops</body>"));
 
     std::optional<CXMLError> error = kUnrelated;

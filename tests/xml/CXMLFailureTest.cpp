@@ -64,7 +64,9 @@ TEST_F(CXMLFailureTest, AccessorsWithoutNodeFail) {
         [&] { node.description(); },
         [&] { node.XMLString(); },
         [&] { node.nodesForXPath("/"); },
-        [&] { node.nodesForXPath("/", {{"p", "urn:p"}}); },
+        [&] {
+            node.nodesForXPath("/", {{"p", "urn:p"}});
+        },
     };
     for (size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(failureOf(calls[i]), "TODO") << "accessor #" << i;
@@ -79,8 +81,7 @@ TEST_F(CXMLFailureTest, AccessorsWithoutNodeFail) {
 // Kinds without a wrapper class fail with their number: a processing instruction (7), the
 // document type (14) among a document's children, an entity reference (5).
 TEST_F(CXMLFailureTest, UnwrappableKindsFail) {
-    auto document = parse(
-        "<!DOCTYPE r [<!ENTITY e 'x'>]><r><?pi data?>&e;</r>");
+    auto document = parse("<!DOCTYPE r [<!ENTITY e 'x'>]><r><?pi data?>&e;</r>");
     CXMLElement* r = document->rootElement();
     EXPECT_EQ(failureOf([&] { r->childAtIndex(0); }), "TODO Unhandled type (7).");
     EXPECT_EQ(failureOf([&] { r->childAtIndex(1); }), "TODO Unhandled type (5).");
@@ -100,8 +101,9 @@ TEST_F(CXMLFailureTest, NodesOfForeignDocumentsFail) {
     xmlNode* root = xmlDocGetRootElement(foreign.get());
     EXPECT_EQ(failureOf([&] { CXMLNode::nodeWithLibXMLNode(root); }), "TODO");
     EXPECT_EQ(root->_private, nullptr);
-    EXPECT_EQ(failureOf([&] { CXMLNode::nodeWithLibXMLNode(reinterpret_cast<xmlNode*>(foreign.get())); }),
-              "TODO Unhandled type (9).");
+    EXPECT_EQ(
+        failureOf([&] { CXMLNode::nodeWithLibXMLNode(reinterpret_cast<xmlNode*>(foreign.get())); }),
+        "TODO Unhandled type (9).");
 
     // A wrapper built directly around a foreign node still reads it, but finds no document.
     CXMLNode standalone(root);

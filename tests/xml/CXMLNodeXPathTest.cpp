@@ -54,8 +54,8 @@ TEST_F(CXMLNodeXPathTest, AbsoluteAndRelativeQueries) {
 // Values that are not node sets (number, string, boolean) and empty node sets give empty
 // arrays; so does a malformed expression, and none of them touches the caller's error.
 TEST_F(CXMLNodeXPathTest, NonNodeSetsAndMalformedExpressionsGiveEmptyArrays) {
-    for (const char* expression : {"count(//item)", "string(//title)", "1 = 1", "//nothing",
-                                   "//[", "//title[", "", "unknown-function(1)", "$undefined"}) {
+    for (const char* expression : {"count(//item)", "string(//title)", "1 = 1", "//nothing", "//[",
+                                   "//title[", "", "unknown-function(1)", "$undefined"}) {
         std::optional<CXMLError> error = kUnrelated;
         EXPECT_TRUE(feed->nodesForXPath(expression, &error).empty()) << expression;
         EXPECT_EQ(error, kUnrelated) << expression;
@@ -100,7 +100,8 @@ TEST_F(CXMLNodeXPathTest, UnwrappableResultsFail) {
 TEST_F(CXMLNodeXPathTest, NamespaceMappings) {
     auto document = parse(
         "<rss xmlns:itunes='http://www.itunes.com/dtds/podcast-1.0.dtd' xmlns:o='urn:other'>"
-        "<itunes:author>Host</itunes:author><o:author>Other</o:author><author>Plain</author></rss>");
+        "<itunes:author>Host</itunes:author><o:author>Other</o:author><author>Plain</author></"
+        "rss>");
     const std::map<std::string, std::string> mappings = {
         {"i", "http://www.itunes.com/dtds/podcast-1.0.dtd"}, {"x", "urn:other"}};
     std::optional<CXMLError> error = kUnrelated;

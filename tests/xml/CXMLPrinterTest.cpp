@@ -74,7 +74,8 @@ TEST_F(CXMLPrinterTest, CommentsAndCDATAAreDropped) {
 // The document prints as its root element only: no declaration, no comment or processing
 // instruction outside it. Options change nothing.
 TEST_F(CXMLPrinterTest, DocumentPrintsRootElementOnly) {
-    auto document = parse("<?xml version='1.0'?><!--lead--><?pi x?><root a='1'><x/></root><!--tail-->");
+    auto document =
+        parse("<?xml version='1.0'?><!--lead--><?pi x?><root a='1'><x/></root><!--tail-->");
     EXPECT_EQ(document->XMLString(), "<root a=\"1\"><x></x></root>");
     EXPECT_EQ(document->XMLStringWithOptions(0xFFFFFFFFu), document->XMLString());
     EXPECT_EQ(document->rootElement()->XMLStringWithOptions(7), document->XMLString());
@@ -104,8 +105,7 @@ TEST_F(CXMLPrinterTest, AbsentAttributeValuePrintsAsEmptyQuotes) {
 TEST_F(CXMLPrinterTest, Descriptions) {
     auto document = parse("<!--lead--><a b='1'>t<c/></a>");
     CXMLElement* a = document->rootElement();
-    EXPECT_EQ(afterDescriptionHead(a->description(), "CXMLElement"),
-              " a <a b=\"1\">t<c></c></a>>");
+    EXPECT_EQ(afterDescriptionHead(a->description(), "CXMLElement"), " a <a b=\"1\">t<c></c></a>>");
     CXMLNode* text = a->childAtIndex(0);
     EXPECT_EQ(afterDescriptionHead(text->description(), "CXMLNode"), " text t>");
     CXMLNode* attribute = a->attributeForName("b");

@@ -95,13 +95,13 @@ TEST_F(HostileInputTest, QuadraticBlowupIsRefused) {
             xmlhandles::DocPtr raw(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr,
                                                  nullptr, kCXMLParseOptions));
             ASSERT_TRUE(raw);
-            EXPECT_GT(xmlguard::entityExpansionBytes(raw.get()), xmlguard::kMaxEntityExpansionBytes);
+            EXPECT_GT(xmlguard::entityExpansionBytes(raw.get()),
+                      xmlguard::kMaxEntityExpansionBytes);
         }
         std::optional<CXMLError> error;
         const std::size_t growth = peakGrowthOf(
-            inAttribute ? "quadratic_attribute_peak_bytes" : "quadratic_content_peak_bytes", [&] {
-            EXPECT_EQ(parseBothWays(xml, &error), nullptr);
-        });
+            inAttribute ? "quadratic_attribute_peak_bytes" : "quadratic_content_peak_bytes",
+            [&] { EXPECT_EQ(parseBothWays(xml, &error), nullptr); });
         EXPECT_EQ(error, kParseError);
         EXPECT_LT(growth, kMemoryBound);
     }
@@ -177,8 +177,8 @@ TEST_F(HostileInputTest, ExternalResourcesAreNeverLoaded) {
             "<!DOCTYPE r [<!ENTITY ext SYSTEM '" + text + "'>]><r a='&ext;'/>"};
         for (const std::string& xml : documents) {
             SCOPED_TRACE(xml);
-            for (auto& document : {CXMLDocument::initWithData(xml, 0),
-                                   CXMLDocument::initWithXMLString(xml, 0)}) {
+            for (auto& document :
+                 {CXMLDocument::initWithData(xml, 0), CXMLDocument::initWithXMLString(xml, 0)}) {
                 if (!document) continue;
                 std::string seen = document->description();
                 if (CXMLElement* root = document->rootElement()) {

@@ -12,8 +12,8 @@
 
 namespace player {
 
-using FramesListener = std::function<void(const audio::AudioSinkFormat& format,
-                                          const float* samples, size_t frames)>;
+using FramesListener =
+    std::function<void(const audio::AudioSinkFormat& format, const float* samples, size_t frames)>;
 
 class TeeAudioSink : public audio::AudioSink {
 public:

@@ -54,7 +54,8 @@ void WavWriter::writeHeader() {
     const uint32_t channels = uint32_t(channels_ ? channels_ : 2);
     const uint32_t rate = uint32_t(sampleRate_ ? sampleRate_ : 44100);
     const uint64_t dataBytes = frames_ * channels * 4;
-    const uint32_t dataSize = dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : uint32_t(dataBytes);
+    const uint32_t dataSize =
+        dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : uint32_t(dataBytes);
     uint8_t header[44];
     std::memcpy(header, "RIFF", 4);
     put32(header + 4, 36 + dataSize);

@@ -64,9 +64,10 @@ struct Options {
 
 int usage(const char* message) {
     if (message) std::fprintf(stderr, "ostra-play: %s\n", message);
-    std::fprintf(stderr,
-                 "usage: ostra-play [--silent | --speed X] [--wav FILE] [--seek S] [--seek-delay S]\n"
-                 "                  [--stop-after S] [--first-sample] [--quiet] URL\n");
+    std::fprintf(
+        stderr,
+        "usage: ostra-play [--silent | --speed X] [--wav FILE] [--seek S] [--seek-delay S]\n"
+        "                  [--stop-after S] [--first-sample] [--quiet] URL\n");
     return 64;
 }
 
@@ -168,7 +169,8 @@ int main(int argc, char** argv) {
     std::atomic<double> firstSampleAt{0};
     player::WavWriter* wavWriter = wav.get();
     const bool exitAtFirstSample = options.exitAtFirstSample;
-    audio::AudioSinkSetFactory([&, wavWriter, exitAtFirstSample]() -> std::shared_ptr<audio::AudioSink> {
+    audio::AudioSinkSetFactory([&, wavWriter,
+                                exitAtFirstSample]() -> std::shared_ptr<audio::AudioSink> {
         std::shared_ptr<audio::AudioSink> inner;
         switch (options.sink) {
             case Options::Sink::Device: inner = audio::makeDeviceAudioSink(); break;
@@ -192,7 +194,8 @@ int main(int argc, char** argv) {
                         std::_Exit(0);
                     }
                 }
-                if (wavWriter) wavWriter->append(format.sampleRate, format.channels, samples, frames);
+                if (wavWriter)
+                    wavWriter->append(format.sampleRate, format.channels, samples, frames);
             });
     });
 
@@ -208,7 +211,8 @@ int main(int argc, char** argv) {
     const auto token = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, streamer.get(), [&](const platform::Notification&) {
             const AudioStreamerState state = streamer->state();
-            std::printf("%8.3f s  state %s\n", secondsSinceStart(), AudioStreamer::stateName(state));
+            std::printf("%8.3f s  state %s\n", secondsSinceStart(),
+                        AudioStreamer::stateName(state));
             if (state == AS_STATE_PLAYING) {
                 if (!playingAt) playingAt = secondsSinceStart();
                 if (seekRequestedAt && seekLeftPlaying && !seekPlayingAt) {
@@ -218,10 +222,11 @@ int main(int argc, char** argv) {
                     seekDone = true;
                     // Not inside the notification's own setState: the observer runs under the
                     // streamer lock, and a seek request only records itself anyway.
-                    seekTimer = mainQueue->scheduleTimer(options.seekDelay, false, [&](platform::Timer&) {
-                        seekRequestedAt = secondsSinceStart();
-                        streamer->seekToTime(*options.seekTo);
-                    });
+                    seekTimer =
+                        mainQueue->scheduleTimer(options.seekDelay, false, [&](platform::Timer&) {
+                            seekRequestedAt = secondsSinceStart();
+                            streamer->seekToTime(*options.seekTo);
+                        });
                 }
             }
             // A seek counts as done at the first PLAYING after it has left PLAYING.
@@ -303,9 +308,10 @@ int main(int argc, char** argv) {
     AudioStreamer::waitForStreamingThreads(10);
 
     const AudioStreamerErrorCode error = streamer->errorCode();
-    std::printf("ended %s after %.3f s\n",
-                error == AS_NO_ERROR ? "normally" : AudioStreamer::stringForErrorCode(error).c_str(),
-                secondsSinceStart());
+    std::printf(
+        "ended %s after %.3f s\n",
+        error == AS_NO_ERROR ? "normally" : AudioStreamer::stringForErrorCode(error).c_str(),
+        secondsSinceStart());
     if (playingAt) std::printf("start to PLAYING: %.1f ms\n", (*playingAt - startCalledAt) * 1000);
     if (firstSampleSeen) std::printf("first sample: %.1f ms\n", firstSampleAt.load() * 1000);
     if (seekRequestedAt && seekPlayingAt) {

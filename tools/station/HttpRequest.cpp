@@ -9,20 +9,23 @@ namespace {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
 bool isToken(std::string_view s) {
     if (s.empty()) return false;
     return std::all_of(s.begin(), s.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
     });
 }
 
@@ -50,7 +53,8 @@ std::optional<size_t> findRequestHeadEnd(std::string_view buffer) {
     const size_t crlf = buffer.find("\r\n\r\n");
     const size_t lf = buffer.find("\n\n");
     if (crlf == std::string_view::npos && lf == std::string_view::npos) return std::nullopt;
-    if (lf == std::string_view::npos || (crlf != std::string_view::npos && crlf < lf)) return crlf + 4;
+    if (lf == std::string_view::npos || (crlf != std::string_view::npos && crlf < lf))
+        return crlf + 4;
     return lf + 2;
 }
 
@@ -72,7 +76,8 @@ std::optional<HttpRequest> parseRequestHead(std::string_view head) {
     std::string_view line = lines.front();
     const size_t sp1 = line.find(' ');
     const size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
-    if (sp2 == std::string_view::npos || line.find(' ', sp2 + 1) != std::string_view::npos) return std::nullopt;
+    if (sp2 == std::string_view::npos || line.find(' ', sp2 + 1) != std::string_view::npos)
+        return std::nullopt;
     request.method = line.substr(0, sp1);
     request.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
     request.version = line.substr(sp2 + 1);
@@ -88,7 +93,8 @@ std::optional<HttpRequest> parseRequestHead(std::string_view head) {
         if (colon == std::string_view::npos) return std::nullopt;
         std::string_view name = lines[i].substr(0, colon);
         if (!isToken(name)) return std::nullopt;  // also refuses obsolete line folding
-        request.headers.emplace_back(std::string(name), std::string(trim(lines[i].substr(colon + 1))));
+        request.headers.emplace_back(std::string(name),
+                                     std::string(trim(lines[i].substr(colon + 1))));
     }
     return request;
 }

@@ -12,7 +12,8 @@ std::optional<LiveLoop> LiveLoop::load(const std::filesystem::path& file, std::s
         if (error) *error = "cannot read " + file.string();
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     auto loop = fromBytes(std::move(bytes), error);
     if (!loop && error) *error = file.string() + ": " + *error;
     return loop;
@@ -41,7 +42,8 @@ size_t LiveLoop::frameLength(int64_t i) const {
     return end - index_.offsets[i];
 }
 
-LiveBroadcast::LiveBroadcast(LiveLoop loop, Clock::time_point epoch, std::chrono::milliseconds headStart)
+LiveBroadcast::LiveBroadcast(LiveLoop loop, Clock::time_point epoch,
+                             std::chrono::milliseconds headStart)
     : loop_(std::move(loop)), epoch_(epoch) {
     const int64_t samples = headStart.count() * static_cast<int64_t>(loop_.sampleRate()) / 1000;
     headStartFrames_ = (samples + loop_.samplesPerFrame() - 1) / loop_.samplesPerFrame();
@@ -72,7 +74,8 @@ ListenerCursor LiveBroadcast::startListener(Clock::time_point now) const {
     return ListenerCursor{frameOnAir(now), 0};
 }
 
-std::span<const uint8_t> LiveBroadcast::due(const ListenerCursor& cursor, Clock::time_point now) const {
+std::span<const uint8_t> LiveBroadcast::due(const ListenerCursor& cursor,
+                                            Clock::time_point now) const {
     const int64_t limit = frameOnAir(now) + headStartFrames_;  // first frame not yet due
     if (cursor.nextFrame >= limit) return {};
     const int64_t first = loopFrame(cursor.nextFrame);
@@ -97,7 +100,8 @@ void LiveBroadcast::advance(ListenerCursor& cursor, size_t sent) const {
 
 double LiveBroadcast::lagSeconds(const ListenerCursor& cursor, Clock::time_point now) const {
     const int64_t behind = frameOnAir(now) + headStartFrames_ - cursor.nextFrame;
-    return behind <= 0 ? 0.0 : static_cast<double>(behind) * loop_.samplesPerFrame() / loop_.sampleRate();
+    return behind <= 0 ? 0.0
+                       : static_cast<double>(behind) * loop_.samplesPerFrame() / loop_.sampleRate();
 }
 
 }  // namespace station

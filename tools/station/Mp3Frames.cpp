@@ -21,7 +21,8 @@ size_t id3v2Length(std::span<const uint8_t> file) {
 
 // A Xing/Info tag sits after the side information; a VBRI tag 32 bytes after the header.
 bool isHeaderFrame(std::span<const uint8_t> frame, const Mp3FrameHeader& h) {
-    size_t sideInfo = h.mpegVersion == 10 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
+    size_t sideInfo =
+        h.mpegVersion == 10 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
     auto at = [&](size_t offset, const char* tag) {
         return offset + 4 <= frame.size() && std::memcmp(frame.data() + offset, tag, 4) == 0;
     };

@@ -48,7 +48,8 @@ RunResult runGenerator(const std::filesystem::path& generator, const std::filesy
     const std::string script = generator.string();
     const std::string folder = dir.string();
     char bash[] = "bash";
-    char* argv[] = {bash, const_cast<char*>(script.c_str()), const_cast<char*>(folder.c_str()), nullptr};
+    char* argv[] = {bash, const_cast<char*>(script.c_str()), const_cast<char*>(folder.c_str()),
+                    nullptr};
     // The generator starts with default signal handling whatever this process has set up, so
     // that its pipelines and a Ctrl-C behave as in a shell.
     posix_spawnattr_t attr;
@@ -63,7 +64,8 @@ RunResult runGenerator(const std::filesystem::path& generator, const std::filesy
     ::posix_spawnattr_setsigmask(&attr, &none);
     // Its own process group, so that a stop can end the script and every ffmpeg it started.
     ::posix_spawnattr_setpgroup(&attr, 0);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
     pid_t pid = 0;
     const int rc = ::posix_spawnp(&pid, "bash", nullptr, &attr, argv, environ);
     ::posix_spawnattr_destroy(&attr);
@@ -95,14 +97,16 @@ RunResult runGenerator(const std::filesystem::path& generator, const std::filesy
         }
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return RunResult::Succeeded;
-    *error = script + (WIFEXITED(status) ? " exited with status " + std::to_string(WEXITSTATUS(status))
-                                          : " was ended by signal " + std::to_string(WTERMSIG(status)));
+    *error =
+        script + (WIFEXITED(status) ? " exited with status " + std::to_string(WEXITSTATUS(status))
+                                    : " was ended by signal " + std::to_string(WTERMSIG(status)));
     return RunResult::Failed;
 }
 
 }  // namespace
 
-std::vector<std::string> missingAudioFiles(const std::filesystem::path& dir, const std::vector<std::string>& files) {
+std::vector<std::string> missingAudioFiles(const std::filesystem::path& dir,
+                                           const std::vector<std::string>& files) {
     std::vector<std::string> missing;
     for (const auto& file : files) {
         std::error_code error;
@@ -112,7 +116,8 @@ std::vector<std::string> missingAudioFiles(const std::filesystem::path& dir, con
     return missing;
 }
 
-AudioCheck ensureStationAudio(const std::filesystem::path& dir, const std::filesystem::path& generator,
+AudioCheck ensureStationAudio(const std::filesystem::path& dir,
+                              const std::filesystem::path& generator,
                               const std::vector<std::string>& files, const StopSignal& stop) {
     AudioCheck check;
     if (missingAudioFiles(dir, files).empty()) {

@@ -21,11 +21,13 @@ struct AudioCheck {
 };
 
 // Files of `files` that are absent or empty in `dir`.
-std::vector<std::string> missingAudioFiles(const std::filesystem::path& dir, const std::vector<std::string>& files);
+std::vector<std::string> missingAudioFiles(const std::filesystem::path& dir,
+                                           const std::vector<std::string>& files);
 
 // Runs `bash generator dir` when files are missing, with the generator's output going to
 // this process's stderr. A stop request ends the generator and returns with `stopped`.
-AudioCheck ensureStationAudio(const std::filesystem::path& dir, const std::filesystem::path& generator,
+AudioCheck ensureStationAudio(const std::filesystem::path& dir,
+                              const std::filesystem::path& generator,
                               const std::vector<std::string>& files, const StopSignal& stop);
 
 }  // namespace station

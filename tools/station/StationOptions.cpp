@@ -16,7 +16,8 @@ namespace {
 std::optional<long> parseWhole(const std::string& text, long lowest, long highest) {
     long value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size() || value < lowest || value > highest)
+        return std::nullopt;
     return value;
 }
 
@@ -27,20 +28,24 @@ std::string stationUsage() {
            "Serves the demo station: the live stream, the programme feed, the programmes and the\n"
            "advertisement list. Stops on Ctrl-C or SIGTERM.\n"
            "  --address A       address to listen on (default 127.0.0.1)\n"
-           "  --live-port N     port of the live stream, path / (default 8170; 0 picks a free one)\n"
+           "  --live-port N     port of the live stream, path / (default 8170; 0 picks a free "
+           "one)\n"
            "  --web-port N      port of the feed, the advertisement list and the programme files\n"
            "                    (default 8171; 0 picks a free one)\n"
            "  --base-url U      how clients reach the web port, for the feed's links\n"
            "                    (default http://ADDRESS:WEBPORT)\n"
            "  --audio-dir D     folder of the station's audio, made at first start\n"
-           "                    (default " OSTRA_STATION_AUDIO_DIR ")\n"
-           "  --generator S     script that makes the audio (default " OSTRA_STATION_GENERATOR ")\n"
+           "                    (default " OSTRA_STATION_AUDIO_DIR
+           ")\n"
+           "  --generator S     script that makes the audio (default " OSTRA_STATION_GENERATOR
+           ")\n"
            "  --head-start MS   audio sent at once to a new listener, in ms (default 2000)\n"
            "  --quiet           no line per request\n"
            "  --help            this text\n";
 }
 
-std::optional<StationOptions> parseStationOptions(const std::vector<std::string>& args, std::string* error) {
+std::optional<StationOptions> parseStationOptions(const std::vector<std::string>& args,
+                                                  std::string* error) {
     StationOptions options;
     options.config.audioDir = OSTRA_STATION_AUDIO_DIR;
     options.generator = OSTRA_STATION_GENERATOR;
@@ -72,7 +77,8 @@ std::optional<StationOptions> parseStationOptions(const std::vector<std::string>
             if (!port(&options.config.livePort)) return std::nullopt;
         } else if (arg == "--web-port") {
             if (!port(&options.config.webPort)) return std::nullopt;
-        } else if (arg == "--address" || arg == "--base-url" || arg == "--audio-dir" || arg == "--generator") {
+        } else if (arg == "--address" || arg == "--base-url" || arg == "--audio-dir" ||
+                   arg == "--generator") {
             const std::string* text = value();
             if (!text) return std::nullopt;
             if (arg == "--address") options.config.address = *text;

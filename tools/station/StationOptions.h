@@ -18,7 +18,8 @@ struct StationOptions {
 
 // Defaults: loopback, ports 8170 and 8171, and the audio folder and generator compiled in.
 // Returns nothing with `error` set for an unknown option or a bad value.
-std::optional<StationOptions> parseStationOptions(const std::vector<std::string>& args, std::string* error);
+std::optional<StationOptions> parseStationOptions(const std::vector<std::string>& args,
+                                                  std::string* error);
 
 std::string stationUsage();
 

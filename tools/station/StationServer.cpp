@@ -46,22 +46,26 @@ std::string peerName(const sockaddr_in& address) {
 std::string timeOfDay() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     std::tm local{};
     ::localtime_r(&seconds, &local);
     char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis));
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(millis));
     return text;
 }
 
 std::string minutesAndSeconds(double seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%d:%04.1f", static_cast<int>(seconds / 60), std::fmod(seconds, 60.0));
+    std::snprintf(text, sizeof text, "%d:%04.1f", static_cast<int>(seconds / 60),
+                  std::fmod(seconds, 60.0));
     return text;
 }
 
-UniqueFd listenOn(const std::string& address, uint16_t port, uint16_t* boundPort, std::string* error) {
+UniqueFd listenOn(const std::string& address, uint16_t port, uint16_t* boundPort,
+                  std::string* error) {
     const std::string where = address + ":" + std::to_string(port);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -73,7 +77,8 @@ UniqueFd listenOn(const std::string& address, uint16_t port, uint16_t* boundPort
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const int on = 1;
     if (!fd || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 128) != 0) {
+        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd.get(), 128) != 0) {
         *error = "cannot listen on " + where + ": " + std::strerror(errno);
         return {};
     }
@@ -160,7 +165,9 @@ void StationServer::run() {
                 case Connection::Phase::ReadingHead: events = POLLIN; break;
                 case Connection::Phase::Sending: events = POLLOUT; break;
                 // Reading shows when a listener hangs up; clients send nothing more.
-                case Connection::Phase::Streaming: events = POLLIN | (c->blocked ? POLLOUT : 0); break;
+                case Connection::Phase::Streaming:
+                    events = POLLIN | (c->blocked ? POLLOUT : 0);
+                    break;
             }
             fds.push_back({c->fd.get(), events, 0});
         }
@@ -180,7 +187,8 @@ void StationServer::run() {
         for (auto& c : connections_) {
             if (c->done) continue;
             if (c->phase == Connection::Phase::Streaming) pumpListener(*c, now);
-            if (c->phase == Connection::Phase::ReadingHead && now - c->accepted > config_.requestTimeout) {
+            if (c->phase == Connection::Phase::ReadingHead &&
+                now - c->accepted > config_.requestTimeout) {
                 logRequest(*c, 408, "no request");
                 c->done = true;
             }
@@ -205,11 +213,13 @@ int StationServer::pollTimeout(Clock::time_point now) const {
         if (!wake || t < *wake) wake = t;
     };
     for (const auto& c : connections_) {
-        if (c->phase == Connection::Phase::ReadingHead) consider(c->accepted + config_.requestTimeout);
+        if (c->phase == Connection::Phase::ReadingHead)
+            consider(c->accepted + config_.requestTimeout);
         if (c->phase == Connection::Phase::Streaming) {
             // A blocked listener is looked at once a second, so that one that never reads
             // again is still let go when it falls too far behind.
-            consider(c->blocked ? now + std::chrono::seconds(1) : broadcast_->airTime(broadcast_->frameOnAir(now) + 1));
+            consider(c->blocked ? now + std::chrono::seconds(1)
+                                : broadcast_->airTime(broadcast_->frameOnAir(now) + 1));
         }
     }
     if (!wake) return -1;
@@ -222,7 +232,8 @@ void StationServer::acceptAll(int listenFd, bool live, Clock::time_point now) {
     while (true) {
         sockaddr_in address{};
         socklen_t length = sizeof address;
-        UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&address), &length,
+                              SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) return;  // EAGAIN, or an error that the next connection may not have
         auto c = std::make_unique<Connection>();
         c->fd = std::move(fd);
@@ -232,8 +243,10 @@ void StationServer::acceptAll(int listenFd, bool live, Clock::time_point now) {
         if (connections_.size() >= config_.maxConnections) {
             // Refused with a best-effort answer; a full socket buffer just loses it.
             static const char kBusy[] =
-                "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            ssize_t ignored = ::send(c->fd.get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: "
+                "close\r\n\r\n";
+            ssize_t ignored =
+                ::send(c->fd.get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
             (void)ignored;
             logRequest(*c, 503, "too many connections");
             continue;
@@ -249,9 +262,7 @@ void StationServer::service(Connection& c, short revents, Clock::time_point now)
         return;
     }
     switch (c.phase) {
-        case Connection::Phase::ReadingHead:
-            readHead(c, now);
-            break;
+        case Connection::Phase::ReadingHead: readHead(c, now); break;
         case Connection::Phase::Sending:
             if (revents & POLLHUP) {
                 c.done = true;
@@ -263,7 +274,8 @@ void StationServer::service(Connection& c, short revents, Clock::time_point now)
             if (revents & (POLLIN | POLLHUP)) {
                 // Whatever a listener sends is dropped; the end of its input is its leaving.
                 ssize_t n = ::recv(c.fd.get(), scratch_.data(), scratch_.size(), MSG_DONTWAIT);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                if (n == 0 ||
+                    (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                     c.done = true;
                     return;
                 }
@@ -291,7 +303,8 @@ void StationServer::readHead(Connection& c, Clock::time_point now) {
         handleRequest(c, parseRequestHead(std::string_view(c.in).substr(0, *end)), now);
     } else if (c.in.size() > kMaxRequestHead) {
         ++requests_;
-        logRequest(c, 431, "request head longer than " + std::to_string(kMaxRequestHead) + " bytes");
+        logRequest(c, 431,
+                   "request head longer than " + std::to_string(kMaxRequestHead) + " bytes");
         respondError(c, 431);
     } else {
         if (closed) c.done = true;  // gone before a whole request came
@@ -302,14 +315,16 @@ void StationServer::readHead(Connection& c, Clock::time_point now) {
     writeSome(c, now);
 }
 
-void StationServer::handleRequest(Connection& c, const std::optional<HttpRequest>& request, Clock::time_point now) {
+void StationServer::handleRequest(Connection& c, const std::optional<HttpRequest>& request,
+                                  Clock::time_point now) {
     ++requests_;
     if (!request) {
         logRequest(c, 400, "malformed request");
         respondError(c, 400);
         return;
     }
-    const std::string quoted = "\"" + request->method + " " + request->target + " " + request->version + "\"";
+    const std::string quoted =
+        "\"" + request->method + " " + request->target + " " + request->version + "\"";
     if (request->method != "GET" && request->method != "HEAD") {
         logRequest(c, 405, quoted);
         respondError(c, 405, "Allow: GET, HEAD\r\n");
@@ -323,7 +338,8 @@ void StationServer::handleRequest(Connection& c, const std::optional<HttpRequest
 }
 
 void StationServer::respondLive(Connection& c, const HttpRequest& request, Clock::time_point now) {
-    const std::string quoted = "\"" + request.method + " " + request.target + " " + request.version + "\"";
+    const std::string quoted =
+        "\"" + request.method + " " + request.target + " " + request.version + "\"";
     if (request.path != "/") {
         logRequest(c, 404, quoted);
         respondError(c, 404);
@@ -332,9 +348,10 @@ void StationServer::respondLive(Connection& c, const HttpRequest& request, Clock
     const LiveLoop& loop = broadcast_->loop();
     Response response;
     // No Content-Length: the stream has no end, and the body ends when the connection does.
-    response.headers = "Content-Type: audio/mpeg\r\nCache-Control: no-cache, no-store\r\n"
-                       "icy-name: " + std::string(kStationName) + "\r\nicy-br: " +
-                       std::to_string(loop.bitrateKbps()) + "\r\n";
+    response.headers =
+        "Content-Type: audio/mpeg\r\nCache-Control: no-cache, no-store\r\n"
+        "icy-name: " +
+        std::string(kStationName) + "\r\nicy-br: " + std::to_string(loop.bitrateKbps()) + "\r\n";
     response.bodyless = request.method == "HEAD";
     response.listener = !response.bodyless;
     if (response.listener) {
@@ -349,7 +366,8 @@ void StationServer::respondLive(Connection& c, const HttpRequest& request, Clock
 }
 
 void StationServer::respondWeb(Connection& c, const HttpRequest& request) {
-    const std::string quoted = "\"" + request.method + " " + request.target + " " + request.version + "\"";
+    const std::string quoted =
+        "\"" + request.method + " " + request.target + " " + request.version + "\"";
     const SiteResource* resource = site_->find(request.path);
     Response response;
     uint64_t length = 0;
@@ -359,7 +377,7 @@ void StationServer::respondWeb(Connection& c, const HttpRequest& request) {
         response.headers = "Cache-Control: no-cache\r\n";
     } else if (resource) {
         response.file.reset(::open(resource->file.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat info{};
+        struct stat info {};
         if (!response.file || ::fstat(response.file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
             logRequest(c, 404, quoted + " (" + resource->file.string() + " cannot be read)");
             respondError(c, 404);
@@ -386,13 +404,15 @@ void StationServer::respondWeb(Connection& c, const HttpRequest& request) {
             response.contentLength = range.last - range.first + 1;
             response.memoryFirst = range.first;
             response.fileFirst = range.first;
-            const std::string span = std::to_string(range.first) + "-" + std::to_string(range.last) + "/" + total;
+            const std::string span =
+                std::to_string(range.first) + "-" + std::to_string(range.last) + "/" + total;
             response.headers += "Content-Range: bytes " + span + "\r\n";
             logRequest(c, 206, quoted + " bytes " + span);
             break;
         }
         case ByteRange::Kind::Unsatisfiable:
-            logRequest(c, 416, quoted + " " + std::string(*request.header("Range")) + " of " + total);
+            logRequest(c, 416,
+                       quoted + " " + std::string(*request.header("Range")) + " of " + total);
             respondError(c, 416, "Content-Range: bytes */" + total + "\r\n");
             return;
     }
@@ -403,16 +423,19 @@ void StationServer::respondError(Connection& c, int status, const std::string& e
     Response response;
     response.status = status;
     response.headers = "Content-Type: text/plain; charset=utf-8\r\n" + extraHeaders;
-    response.memory = std::make_shared<const std::string>(std::to_string(status) + " " + reasonPhrase(status) + "\n");
+    response.memory = std::make_shared<const std::string>(std::to_string(status) + " " +
+                                                          reasonPhrase(status) + "\n");
     response.contentLength = response.memory->size();
     startSending(c, std::move(response));
 }
 
 void StationServer::startSending(Connection& c, Response response) {
-    c.head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
+    c.head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) +
+             "\r\n";
     c.head += "Server: ostra-station\r\n";
     c.head += response.headers;
-    if (response.contentLength) c.head += "Content-Length: " + std::to_string(*response.contentLength) + "\r\n";
+    if (response.contentLength)
+        c.head += "Content-Length: " + std::to_string(*response.contentLength) + "\r\n";
     // One request per connection keeps the server simple; clients reconnect for the next.
     c.head += "Connection: close\r\n\r\n";
     c.headSent = 0;
@@ -454,7 +477,8 @@ void StationServer::writeSome(Connection& c, Clock::time_point now) {
     }
     while (c.file && c.fileNext < c.fileEnd) {
         // Read what may fit and send it; what the socket does not take is read again later.
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(scratch_.size(), c.fileEnd - c.fileNext));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(scratch_.size(), c.fileEnd - c.fileNext));
         ssize_t got = ::pread(c.file.get(), scratch_.data(), want, static_cast<off_t>(c.fileNext));
         if (got <= 0) {
             // The file shrank under us: the promised length cannot be kept, so the connection
@@ -502,7 +526,8 @@ void StationServer::pumpListener(Connection& c, Clock::time_point now) {
     }
     const double lag = broadcast_->lagSeconds(c.cursor, now);
     if (lag * 1000.0 > static_cast<double>(config_.maxLag.count())) {
-        platform::logf("[%s] station: %s let go: %.1f s behind the broadcast", timeOfDay().c_str(), c.peer.c_str(), lag);
+        platform::logf("[%s] station: %s let go: %.1f s behind the broadcast", timeOfDay().c_str(),
+                       c.peer.c_str(), lag);
         c.done = true;
     }
 }
@@ -518,8 +543,8 @@ void StationServer::finish(Connection& c) {
 
 void StationServer::logRequest(const Connection& c, int status, const std::string& detail) {
     if (!config_.logRequests) return;
-    platform::log("[" + timeOfDay() + "] " + (c.live ? "live " : "web  ") + c.peer + " " + std::to_string(status) +
-                  " " + detail);
+    platform::log("[" + timeOfDay() + "] " + (c.live ? "live " : "web  ") + c.peer + " " +
+                  std::to_string(status) + " " + detail);
 }
 
 }  // namespace station

@@ -69,7 +69,8 @@ private:
     void acceptAll(int listenFd, bool live, Clock::time_point now);
     void service(Connection& c, short revents, Clock::time_point now);
     void readHead(Connection& c, Clock::time_point now);
-    void handleRequest(Connection& c, const std::optional<HttpRequest>& request, Clock::time_point now);
+    void handleRequest(Connection& c, const std::optional<HttpRequest>& request,
+                       Clock::time_point now);
     void respondLive(Connection& c, const HttpRequest& request, Clock::time_point now);
     void respondWeb(Connection& c, const HttpRequest& request);
     void respondError(Connection& c, int status, const std::string& extraHeaders = {});

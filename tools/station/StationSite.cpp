@@ -60,8 +60,9 @@ std::string makeFeed(const std::string& baseUrl, const std::vector<Programme>& p
 std::string makeAdList(const std::vector<std::string>& lines) {
     std::string xml;
     xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
+    xml +=
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
     xml += "<plist version=\"1.0\">\n<array>\n  <dict>\n";
     xml += "    <key>sponsor</key>\n";
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -108,7 +109,8 @@ StationSite::StationSite(std::string baseUrl, const std::filesystem::path& audio
     resources_["/adXML.plist"] = SiteResource{"application/xml; charset=utf-8", adList_, {}};
     resources_["/podcast/"] = SiteResource{"text/html; charset=utf-8", page, {}};
     resources_["/"] = resources_["/podcast/"];
-    resources_[std::string("/") + kArtworkFile] = SiteResource{"image/png", nullptr, audioDir / kArtworkFile};
+    resources_[std::string("/") + kArtworkFile] =
+        SiteResource{"image/png", nullptr, audioDir / kArtworkFile};
 }
 
 const SiteResource* StationSite::find(std::string_view path) const {

@@ -32,7 +32,9 @@ public:
     const std::string& feed() const { return *feed_; }
     const std::string& adList() const { return *adList_; }
 
-    static std::string programmePath(const Programme& programme) { return "/programmes/" + programme.file; }
+    static std::string programmePath(const Programme& programme) {
+        return "/programmes/" + programme.file;
+    }
 
 private:
     std::string baseUrl_;

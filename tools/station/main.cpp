@@ -35,7 +35,8 @@ void installStopHandlers(station::StopSignal& stop) {
 
 int main(int argc, char** argv) {
     std::string error;
-    auto options = station::parseStationOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+    auto options =
+        station::parseStationOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
     if (!options) {
         std::cerr << "ostra-station: " << error << "\n" << station::stationUsage();
         return 2;
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
     const auto& dir = options->config.audioDir;
     const auto files = station::stationAudioFiles();
     if (!station::missingAudioFiles(dir, files).empty()) {
-        platform::logf("station: making the station's audio in %s (once; this takes a minute)", dir.c_str());
+        platform::logf("station: making the station's audio in %s (once; this takes a minute)",
+                       dir.c_str());
     }
     const auto audio = station::ensureStationAudio(dir, options->generator, files, stop);
     if (audio.stopped) {
@@ -65,7 +67,8 @@ int main(int argc, char** argv) {
 
     auto loop = station::LiveLoop::load(dir / station::kLiveLoopFile, &error);
     if (!loop) {
-        platform::log("station: " + error + " (delete " + dir.string() + " to make the audio again)");
+        platform::log("station: " + error + " (delete " + dir.string() +
+                      " to make the audio again)");
         return 1;
     }
     const double loopSeconds = loop->durationSeconds();

@@ -34,7 +34,7 @@ uint32_t readProgramConfigChannels(BitReader& bits) {
     const uint32_t side = bits.read(4);
     const uint32_t back = bits.read(4);
     const uint32_t lfe = bits.read(2);
-    bits.skip(3 + 4);  // assoc data, valid cc
+    bits.skip(3 + 4);                // assoc data, valid cc
     if (bits.read(1)) bits.skip(4);  // mono mixdown
     if (bits.read(1)) bits.skip(4);  // stereo mixdown
     if (bits.read(1)) bits.skip(3);  // matrix mixdown
@@ -81,7 +81,8 @@ std::optional<AacConfig> parseAudioSpecificConfig(const uint8_t* data, size_t si
                                                 : channelsForConfiguration(channelConfiguration);
     // Backward-compatible explicit signalling: a sync extension after the core configuration.
     // (After a program config element the reader is not at the end of it: no check then.)
-    if (!config.sbr && channelConfiguration != 0 && bits.remaining() >= 16 && bits.read(11) == kSbrSyncExtension) {
+    if (!config.sbr && channelConfiguration != 0 && bits.remaining() >= 16 &&
+        bits.read(11) == kSbrSyncExtension) {
         if (readObjectType(bits) == kObjectSbr && bits.read(1)) {
             config.sbr = true;
             config.extensionSampleRate = readSampleRate(bits);
@@ -102,7 +103,8 @@ std::optional<AacConfig> parseAudioSpecificConfig(const uint8_t* data, size_t si
 
 std::vector<uint8_t> makeAudioSpecificConfig(uint32_t objectType, uint32_t sampleRateIndex,
                                              uint32_t channelConfiguration) {
-    const uint32_t value = (objectType << 11) | (sampleRateIndex << 7) | (channelConfiguration << 3);
+    const uint32_t value =
+        (objectType << 11) | (sampleRateIndex << 7) | (channelConfiguration << 3);
     return {uint8_t(value >> 8), uint8_t(value)};
 }
 
@@ -113,13 +115,13 @@ void describeAac(const AacConfig& config, const std::vector<uint8_t>& audioSpeci
     out.formatList.clear();
     const double outputRate = config.extensionSampleRate;
     if (config.ps) {
-        out.formatList.push_back(formatListItem(aacFormat(
-            kAudioFormatMPEG4AAC_HE_V2, kObjectPs, outputRate, 2 * config.frameLength, 2)));
+        out.formatList.push_back(formatListItem(aacFormat(kAudioFormatMPEG4AAC_HE_V2, kObjectPs,
+                                                          outputRate, 2 * config.frameLength, 2)));
     }
     if (config.sbr) {
-        out.formatList.push_back(formatListItem(aacFormat(kAudioFormatMPEG4AAC_HE, kObjectSbr,
-                                                          outputRate, 2 * config.frameLength,
-                                                          config.channels)));
+        out.formatList.push_back(
+            formatListItem(aacFormat(kAudioFormatMPEG4AAC_HE, kObjectSbr, outputRate,
+                                     2 * config.frameLength, config.channels)));
     }
     out.formatList.push_back(formatListItem(out.format));
     out.magicCookie = audioSpecificConfig;

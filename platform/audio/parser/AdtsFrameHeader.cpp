@@ -37,7 +37,8 @@ bool AdtsFrameSyntax::read(const uint8_t* p, FrameHeader& header) const {
     header.channels = adts.channelConfiguration == 7 ? 8 : adts.channelConfiguration;
     header.framesPerPacket = 1024;
     header.bitRate = 0;
-    header.streamKey = (adts.objectType << 8) | (adts.sampleRateIndex << 3) | adts.channelConfiguration;
+    header.streamKey =
+        (adts.objectType << 8) | (adts.sampleRateIndex << 3) | adts.channelConfiguration;
     return true;
 }
 

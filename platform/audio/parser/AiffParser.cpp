@@ -37,8 +37,7 @@ ParseStep AiffParser::run(const uint8_t* data, size_t size) {
         const uint8_t* p = data + at;
         const size_t avail = size - at;
         switch (state_) {
-            case State::Lost:
-                return failed(kAudioFileStreamError_DiscontinuityCantRecover);
+            case State::Lost: return failed(kAudioFileStreamError_DiscontinuityCantRecover);
             case State::FormHeader:
                 if (avail < 12) return needMore(at, 12);
                 if (!is(p, "FORM") || (!is(p + 8, "AIFF") && !is(p + 8, "AIFC"))) {
@@ -73,7 +72,8 @@ ParseStep AiffParser::run(const uint8_t* data, size_t size) {
             }
             case State::CommonChunk:
                 if (avail < chunkBytes_) return needMore(at, chunkBytes_);
-                if (const OSStatus status = readCommon(p, chunkBytes_); status != noErr) return failed(status);
+                if (const OSStatus status = readCommon(p, chunkBytes_); status != noErr)
+                    return failed(status);
                 at += chunkBytes_;
                 state_ = State::ChunkHeader;
                 break;
@@ -87,10 +87,10 @@ ParseStep AiffParser::run(const uint8_t* data, size_t size) {
                 const uint64_t dataStart = position_ ? *position_ + at + 8 + leadIn_ : 0;
                 at += 8;
                 state_ = State::Data;
-                startData(dataStart,
-                          unknown ? std::nullopt
-                                  : std::optional<uint64_t>(soundChunkSize_ - 8 - leadIn_),
-                          !unknown && (soundChunkSize_ & 1));
+                startData(
+                    dataStart,
+                    unknown ? std::nullopt : std::optional<uint64_t>(soundChunkSize_ - 8 - leadIn_),
+                    !unknown && (soundChunkSize_ & 1));
                 break;
             }
             case State::Skip: {

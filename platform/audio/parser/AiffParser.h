@@ -28,7 +28,7 @@ private:
     bool isAifc_ = false;
     uint32_t chunkBytes_ = 0;
     uint32_t soundChunkSize_ = 0;
-    uint64_t leadIn_ = 0;         // bytes between the SSND header and the first sample
+    uint64_t leadIn_ = 0;  // bytes between the SSND header and the first sample
     bool haveCommon_ = false;
 };
 

@@ -54,7 +54,10 @@ void describeAlac(const AlacConfig& config, StreamDescription& out) {
     f.mSampleRate = config.sampleRate;
     f.mFormatID = kAudioFormatAppleLossless;
     // The source bit depth, as 1 (16), 2 (20), 3 (24) or 4 (32).
-    f.mFormatFlags = config.bitDepth == 16 ? 1 : config.bitDepth == 20 ? 2 : config.bitDepth == 24 ? 3 : 4;
+    f.mFormatFlags = config.bitDepth == 16   ? 1
+                     : config.bitDepth == 20 ? 2
+                     : config.bitDepth == 24 ? 3
+                                             : 4;
     f.mFramesPerPacket = config.frameLength;
     f.mChannelsPerFrame = config.channels;
     out.formatList = {formatListItem(f)};

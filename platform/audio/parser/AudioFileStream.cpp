@@ -187,15 +187,14 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
         scratch32 = s->ready ? 1 : 0;
         return fixed(&scratch32, 4);
     }
-    const bool known = id == kAudioFileStreamProperty_DataOffset ||
-                       id == kAudioFileStreamProperty_AudioDataByteCount ||
-                       id == kAudioFileStreamProperty_AudioDataPacketCount ||
-                       id == kAudioFileStreamProperty_DataFormat ||
-                       id == kAudioFileStreamProperty_FormatList ||
-                       id == kAudioFileStreamProperty_PacketSizeUpperBound ||
-                       id == kAudioFileStreamProperty_MaximumPacketSize ||
-                       id == kAudioFileStreamProperty_MagicCookieData ||
-                       id == kAudioFileStreamProperty_BitRate;
+    const bool known =
+        id == kAudioFileStreamProperty_DataOffset ||
+        id == kAudioFileStreamProperty_AudioDataByteCount ||
+        id == kAudioFileStreamProperty_AudioDataPacketCount ||
+        id == kAudioFileStreamProperty_DataFormat || id == kAudioFileStreamProperty_FormatList ||
+        id == kAudioFileStreamProperty_PacketSizeUpperBound ||
+        id == kAudioFileStreamProperty_MaximumPacketSize ||
+        id == kAudioFileStreamProperty_MagicCookieData || id == kAudioFileStreamProperty_BitRate;
     if (!known) return {kAudioFileStreamError_UnsupportedProperty};
     const PropertyValue unknown{kAudioFileStreamError_ValueUnknown};
     if (!s->published) return unknown;
@@ -211,8 +210,7 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
             if (!d.audioDataPacketCount) return unknown;
             scratch64 = *d.audioDataPacketCount;
             return fixed(&scratch64, 8);
-        case kAudioFileStreamProperty_DataFormat:
-            return fixed(&d.format, sizeof d.format);
+        case kAudioFileStreamProperty_DataFormat: return fixed(&d.format, sizeof d.format);
         case kAudioFileStreamProperty_FormatList:
             return {noErr, d.formatList.data(),
                     uint32_t(d.formatList.size() * sizeof(AudioFormatListItem)), true};
@@ -229,8 +227,7 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
             if (!d.bitRate) return unknown;
             scratch32 = *d.bitRate;
             return fixed(&scratch32, 4);
-        default:
-            return {kAudioFileStreamError_UnsupportedProperty};
+        default: return {kAudioFileStreamError_UnsupportedProperty};
     }
 }
 
@@ -251,7 +248,8 @@ OSStatus AudioFileStreamOpen(void* clientData, AudioFileStream_PropertyListenerP
                              AudioFileStream_PacketsProc packetsProc, AudioFileTypeID fileTypeHint,
                              AudioFileStreamID* outStream) {
     if (!outStream) return kAudioFileStreamError_IllegalOperation;
-    *outStream = new (std::nothrow) OpaqueAudioFileStream(clientData, propertyProc, packetsProc, fileTypeHint);
+    *outStream = new (std::nothrow)
+        OpaqueAudioFileStream(clientData, propertyProc, packetsProc, fileTypeHint);
     return *outStream ? noErr : kAudioFileStreamError_UnspecifiedError;
 }
 
@@ -311,7 +309,8 @@ OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPro
 
 OSStatus AudioFileStreamSeek(AudioFileStreamID stream, int64_t packetOffset,
                              int64_t* outDataByteOffset, uint32_t* ioFlags) {
-    if (!stream || !outDataByteOffset || stream->inCall) return kAudioFileStreamError_IllegalOperation;
+    if (!stream || !outDataByteOffset || stream->inCall)
+        return kAudioFileStreamError_IllegalOperation;
     if (packetOffset < 0) return kAudioFileStreamError_InvalidPacketOffset;
     int64_t offset = 0;
     bool estimated = false;

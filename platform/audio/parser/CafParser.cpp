@@ -46,8 +46,7 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
         const uint8_t* p = data + at;
         const size_t avail = size - at;
         switch (state_) {
-            case State::Lost:
-                return failed(kAudioFileStreamError_DiscontinuityCantRecover);
+            case State::Lost: return failed(kAudioFileStreamError_DiscontinuityCantRecover);
             case State::FileHeader:
                 if (avail < 8) return needMore(at, 8);
                 if (std::memcmp(p, "caff", 4) != 0 || be16(p + 4) != 1) {
@@ -62,10 +61,13 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
                 chunkSize_ = int64_t(be64(p + 4));
                 at += kChunkHeaderBytes;
                 if (chunkType_ == fourCC("data")) {
-                    if (chunkSize_ != -1 && chunkSize_ < 4) return failed(kAudioFileStreamError_InvalidFile);
+                    if (chunkSize_ != -1 && chunkSize_ < 4)
+                        return failed(kAudioFileStreamError_InvalidFile);
                     if (described_) {  // a second data chunk is not ours to play
-                        if (chunkSize_ == -1) skipRemaining_ = UINT64_MAX;
-                        else skipRemaining_ = uint64_t(chunkSize_);
+                        if (chunkSize_ == -1)
+                            skipRemaining_ = UINT64_MAX;
+                        else
+                            skipRemaining_ = uint64_t(chunkSize_);
                         state_ = State::Skip;
                     } else {
                         state_ = State::DataHeader;
@@ -74,7 +76,8 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
                 }
                 if (chunkSize_ < 0) return failed(kAudioFileStreamError_InvalidFile);
                 const bool small = chunkType_ == fourCC("desc") || chunkType_ == fourCC("kuki");
-                if (small && chunkSize_ > kMaxSmallChunk) return failed(kAudioFileStreamError_InvalidFile);
+                if (small && chunkSize_ > kMaxSmallChunk)
+                    return failed(kAudioFileStreamError_InvalidFile);
                 if (chunkType_ == fourCC("pakt") && uint64_t(chunkSize_) > kMaxIndexBytes) {
                     return failed(kAudioFileStreamError_InvalidFile);
                 }
@@ -94,7 +97,8 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
                 if (avail < bytes) return needMore(at, bytes);
                 if (chunkType_ == fourCC("desc")) {
                     if (bytes < kDescriptionBytes) return failed(kAudioFileStreamError_InvalidFile);
-                    if (const OSStatus status = readDescription(p); status != noErr) return failed(status);
+                    if (const OSStatus status = readDescription(p); status != noErr)
+                        return failed(status);
                 } else {
                     cookie_.assign(p, p + bytes);
                 }
@@ -103,11 +107,13 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
                 break;
             }
             case State::PacketTableChunk: {
-                const size_t n = size_t(std::min<uint64_t>(uint64_t(chunkSize_) - collected_.size(), avail));
+                const size_t n =
+                    size_t(std::min<uint64_t>(uint64_t(chunkSize_) - collected_.size(), avail));
                 collected_.insert(collected_.end(), p, p + n);
                 at += n;
                 if (collected_.size() < uint64_t(chunkSize_)) return needMore(at, 1);
-                if (const OSStatus status = readPacketTable(); status != noErr) return failed(status);
+                if (const OSStatus status = readPacketTable(); status != noErr)
+                    return failed(status);
                 state_ = State::ChunkHeader;
                 break;
             }
@@ -116,7 +122,8 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
                 at += 4;
                 if (chunkSize_ != -1) dataBytes_ = uint64_t(chunkSize_) - 4;
                 const uint64_t dataStart = position_ ? *position_ + at : 0;
-                if (const OSStatus status = startData(dataStart); status != noErr) return failed(status);
+                if (const OSStatus status = startData(dataStart); status != noErr)
+                    return failed(status);
                 break;
             }
             case State::Skip: {
@@ -198,7 +205,8 @@ OSStatus CafParser::startData(uint64_t dataStart) {
         layout.isFloat = formatFlags_ & kCafFloat;
         layout.isBigEndian = !(formatFlags_ & kCafLittleEndian);
         layout.isSigned = true;
-        if (!describePcm(layout, d) || framesPerPacket_ != 1 || bytesPerPacket_ != d.format.mBytesPerFrame) {
+        if (!describePcm(layout, d) || framesPerPacket_ != 1 ||
+            bytesPerPacket_ != d.format.mBytesPerFrame) {
             return kAudioFileStreamError_UnsupportedDataFormat;
         }
         if (dataBytes_) {
@@ -220,7 +228,8 @@ OSStatus CafParser::startData(uint64_t dataStart) {
             const auto config = parseAlacCookie(cookie_.data(), cookie_.size());
             if (!config) return kAudioFileStreamError_UnsupportedDataFormat;
             describeAlac(*config, d);
-        } else if (formatID_ == kAudioFormatMPEGLayer3 && (framesPerPacket_ == 1152 || framesPerPacket_ == 576)) {
+        } else if (formatID_ == kAudioFormatMPEGLayer3 &&
+                   (framesPerPacket_ == 1152 || framesPerPacket_ == 576)) {
             d.format = {};
             d.format.mSampleRate = sampleRate_;
             d.format.mFormatID = kAudioFormatMPEGLayer3;
@@ -236,9 +245,11 @@ OSStatus CafParser::startData(uint64_t dataStart) {
         std::vector<PacketTable::Chunk> chunks;
         if (tablePackets_ > UINT32_MAX) return kAudioFileStreamError_InvalidFile;
         chunks.push_back({dataStart, uint32_t(tablePackets_)});
-        table_ = PacketTable::build(std::move(chunks), std::move(packetSizes_), 0, std::move(packetFrames_));
+        table_ = PacketTable::build(std::move(chunks), std::move(packetSizes_), 0,
+                                    std::move(packetFrames_));
         if (!table_) return kAudioFileStreamError_InvalidFile;
-        if (dataBytes_ && table_->totalPacketBytes() > *dataBytes_) return kAudioFileStreamError_InvalidFile;
+        if (dataBytes_ && table_->totalPacketBytes() > *dataBytes_)
+            return kAudioFileStreamError_InvalidFile;
         d.audioDataByteCount = dataBytes_ ? *dataBytes_ : table_->totalPacketBytes();
         d.audioDataPacketCount = table_->packetCount();
         d.packetSizeUpperBound = table_->maxPacketSize();
@@ -277,7 +288,8 @@ OSStatus CafParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
     } else {
         const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
         const uint64_t at = PcmPacketizer::offsetOf(uint64_t(packet), bytesPerFrame, dataBytes_);
-        pcm_.start(bytesPerFrame, dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
+        pcm_.start(bytesPerFrame,
+                   dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
         offset = int64_t(at);
         position_ = dataStart + at;
         state_ = State::Pcm;

@@ -23,8 +23,17 @@ public:
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
 private:
-    enum class State { FileHeader, ChunkHeader, SmallChunk, PacketTableChunk, DataHeader, Skip,
-                       Pcm, Packets, Lost };
+    enum class State {
+        FileHeader,
+        ChunkHeader,
+        SmallChunk,
+        PacketTableChunk,
+        DataHeader,
+        Skip,
+        Pcm,
+        Packets,
+        Lost
+    };
 
     ParseStep run(const uint8_t* data, size_t size) override;
     OSStatus readDescription(const uint8_t* p);
@@ -33,7 +42,7 @@ private:
 
     State state_ = State::FileHeader;
     uint32_t chunkType_ = 0;
-    int64_t chunkSize_ = 0;       // -1 for a data chunk that runs to the end
+    int64_t chunkSize_ = 0;           // -1 for a data chunk that runs to the end
     std::vector<uint8_t> collected_;  // the packet table as it arrives
 
     bool haveDescription_ = false;

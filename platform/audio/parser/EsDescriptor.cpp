@@ -60,7 +60,8 @@ std::optional<EsDescriptor> parseEsDescriptor(const uint8_t* data, size_t size) 
     if (flags & 0x20) at += 2;  // OCR stream
     if (at > es.size) return std::nullopt;
     Span config{};
-    if (!findDescriptor({es.data + at, es.size - at}, kDecoderConfigTag, config) || config.size < 13) {
+    if (!findDescriptor({es.data + at, es.size - at}, kDecoderConfigTag, config) ||
+        config.size < 13) {
         return std::nullopt;
     }
     EsDescriptor result;

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "platform/audio/parser/AdtsFrameHeader.h"
-#include "platform/audio/parser/AudioFileStream.h"
-#include "platform/audio/parser/ByteOrder.h"
-#include "platform/audio/parser/FrameSync.h"
-#include "platform/audio/parser/MetadataTags.h"
 #include "platform/audio/parser/AdtsStreamParser.h"
 #include "platform/audio/parser/AiffParser.h"
+#include "platform/audio/parser/AudioFileStream.h"
+#include "platform/audio/parser/ByteOrder.h"
 #include "platform/audio/parser/CafParser.h"
+#include "platform/audio/parser/FrameSync.h"
+#include "platform/audio/parser/MetadataTags.h"
 #include "platform/audio/parser/Mp3StreamParser.h"
 #include "platform/audio/parser/Mp4Parser.h"
 #include "platform/audio/parser/WavParser.h"
@@ -44,7 +44,7 @@ FormatSniffer::FormatSniffer(ParserOutput& output, uint32_t fileTypeHint)
     : output_(output), hint_(fileTypeHint) {}
 
 std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p,
-                                                        std::optional<uint64_t> start) const {
+                                                         std::optional<uint64_t> start) const {
     auto is = [p](size_t at, const char* code) { return std::memcmp(p + at, code, 4) == 0; };
     if (is(0, "RIFF") && is(8, "WAVE")) return std::make_unique<WavParser>(output_, start);
     if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
@@ -97,7 +97,8 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
                 continue;
             }
             atStart_ = false;
-            const std::optional<uint64_t> start = position_ ? std::optional(*position_ + at) : std::nullopt;
+            const std::optional<uint64_t> start =
+                position_ ? std::optional(*position_ + at) : std::nullopt;
             if (auto container = containerAt(data + at, start)) {
                 return handOver(std::move(container), data, size, at);
             }
@@ -111,7 +112,8 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
             for (const FrameSyntax* syntax : syntaxes) {
                 FrameHeader first;
                 size_t need = 0;
-                const SyncResult sync = confirmSync(*syntax, data + at, avail, nullptr, first, need);
+                const SyncResult sync =
+                    confirmSync(*syntax, data + at, avail, nullptr, first, need);
                 if (sync == SyncResult::Confirmed) {
                     const std::optional<uint64_t> start =
                         position_ ? std::optional(*position_ + at) : std::nullopt;
@@ -132,7 +134,8 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
             if (wait) break;
         } else if (data[at] == 'I') {
             // An ID3v2 tag after junk, before the first frame.
-            if (avail < kId3v2HeaderBytes && std::memcmp(data + at, "ID3", std::min<size_t>(avail, 3)) == 0) {
+            if (avail < kId3v2HeaderBytes &&
+                std::memcmp(data + at, "ID3", std::min<size_t>(avail, 3)) == 0) {
                 step = needMore(at, kId3v2HeaderBytes);
                 break;
             }

@@ -28,8 +28,10 @@ public:
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
 
 private:
-    std::unique_ptr<FormatParser> containerAt(const uint8_t* p, std::optional<uint64_t> start) const;
-    ParseStep handOver(std::unique_ptr<FormatParser> parser, const uint8_t* data, size_t size, size_t at);
+    std::unique_ptr<FormatParser> containerAt(const uint8_t* p,
+                                              std::optional<uint64_t> start) const;
+    ParseStep handOver(std::unique_ptr<FormatParser> parser, const uint8_t* data, size_t size,
+                       size_t at);
 
     ParserOutput& output_;
     uint32_t hint_;

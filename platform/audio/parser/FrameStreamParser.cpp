@@ -146,7 +146,8 @@ bool FrameStreamParser::startTagSkip(const uint8_t* p, size_t avail, size_t& nee
     return true;
 }
 
-void FrameStreamParser::startFirstFrame(const uint8_t* data, const FrameHeader& header, size_t& at) {
+void FrameStreamParser::startFirstFrame(const uint8_t* data, const FrameHeader& header,
+                                        size_t& at) {
     described_ = true;
     stream_ = header;
     StreamDescription description;
@@ -214,11 +215,13 @@ OSStatus FrameStreamParser::seek(int64_t packet, int64_t& offset, bool& estimate
         const double averageBytes = double(indexedEnd_) / double(index_.size());
         guess = double(indexedEnd_) + double(uint64_t(packet) - index_.size()) * averageBytes;
     } else if (stream_.bitRate > 0) {
-        guess = double(packet) * stream_.framesPerPacket * (stream_.bitRate / 8.0) / stream_.sampleRate;
+        guess =
+            double(packet) * stream_.framesPerPacket * (stream_.bitRate / 8.0) / stream_.sampleRate;
     } else {
         return kAudioFileStreamError_ValueUnknown;
     }
-    if (description_.audioDataByteCount) guess = std::min(guess, double(*description_.audioDataByteCount));
+    if (description_.audioDataByteCount)
+        guess = std::min(guess, double(*description_.audioDataByteCount));
     offset = int64_t(std::clamp(guess, 0.0, 9007199254740992.0));
     estimated = true;
     discontinuity();

@@ -30,7 +30,8 @@ public:
 
 protected:
     // `start`: file offset of the first byte the parser will see, when known.
-    FrameStreamParser(ParserOutput& output, const FrameSyntax& syntax, std::optional<uint64_t> start);
+    FrameStreamParser(ParserOutput& output, const FrameSyntax& syntax,
+                      std::optional<uint64_t> start);
 
     // The first frame of the stream, whole. Fills the description except the data offset and
     // says whether the frame only describes the stream (an MP3 "Xing" frame), so that it is

@@ -12,7 +12,7 @@ struct FrameHeader {
     uint32_t sampleRate = 0;
     uint32_t channels = 0;
     uint32_t framesPerPacket = 0;
-    uint32_t bitRate = 0;        // bits per second when the header tells it, else 0
+    uint32_t bitRate = 0;  // bits per second when the header tells it, else 0
     // Fields that stay the same in every frame of one stream (version, rate, channels...).
     // Two headers with different keys cannot be neighbours in one stream.
     uint32_t streamKey = 0;

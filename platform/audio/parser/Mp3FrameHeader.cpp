@@ -5,9 +5,9 @@ namespace audio::parsing {
 namespace {
 
 // Layer III bit rates in kb/s by index; 0 (free format) and 15 (invalid) are refused.
-constexpr uint16_t kBitRatesMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96,
+constexpr uint16_t kBitRatesMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
                                          112, 128, 160, 192, 224, 256, 320, 0};
-constexpr uint16_t kBitRatesLsf[16] = {0, 8, 16, 24, 32, 40, 48, 56,
+constexpr uint16_t kBitRatesLsf[16] = {0,  8,  16, 24,  32,  40,  48,  56,
                                        64, 80, 96, 112, 128, 144, 160, 0};
 constexpr uint32_t kSampleRatesMpeg1[3] = {44100, 48000, 32000};
 
@@ -29,12 +29,13 @@ bool readMp3FrameHeader(const uint8_t* p, Mp3FrameHeader& out) {
     if (bitRateIndex == 0 || bitRateIndex == 15 || rateIndex == 3) return false;
     if ((p[3] & 3) == 2) return false;  // reserved emphasis: junk, not a frame
 
-    out.version = versionBits == 3 ? MpegVersion::Mpeg1
+    out.version = versionBits == 3   ? MpegVersion::Mpeg1
                   : versionBits == 2 ? MpegVersion::Mpeg2
                                      : MpegVersion::Mpeg25;
     out.hasCrc = (p[1] & 1) == 0;
     const bool mpeg1 = out.version == MpegVersion::Mpeg1;
-    out.bitRate = uint32_t(mpeg1 ? kBitRatesMpeg1[bitRateIndex] : kBitRatesLsf[bitRateIndex]) * 1000;
+    out.bitRate =
+        uint32_t(mpeg1 ? kBitRatesMpeg1[bitRateIndex] : kBitRatesLsf[bitRateIndex]) * 1000;
     uint32_t rate = kSampleRatesMpeg1[rateIndex];
     if (out.version == MpegVersion::Mpeg2) rate /= 2;
     if (out.version == MpegVersion::Mpeg25) rate /= 4;
@@ -62,8 +63,8 @@ bool Mp3FrameSyntax::read(const uint8_t* p, FrameHeader& header) const {
     header.channels = mp3.channels;
     header.framesPerPacket = mp3.samplesPerFrame;
     header.bitRate = mp3.bitRate;
-    header.streamKey = (uint32_t(mp3.version) << 4) | (mp3.sampleRateIndex << 1) |
-                       (mp3.channels == 1 ? 1u : 0u);
+    header.streamKey =
+        (uint32_t(mp3.version) << 4) | (mp3.sampleRateIndex << 1) | (mp3.channels == 1 ? 1u : 0u);
     return true;
 }
 

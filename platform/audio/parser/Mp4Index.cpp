@@ -17,7 +17,7 @@ struct Box {
     uint32_t type = 0;
     const uint8_t* start = nullptr;  // the header
     const uint8_t* body = nullptr;
-    size_t size = 0;                 // of the body
+    size_t size = 0;  // of the body
 };
 
 // Iterates the boxes inside a box's body.
@@ -86,7 +86,8 @@ OSStatus readSampleEntry(const Box& entry, StreamDescription& d) {
     if (entry.type == fourCC("mp4a")) {
         Box esds;
         // QuickTime files keep it inside a 'wave' box.
-        if (!child(inner, fourCC("esds"), esds) && !path(inner, {fourCC("wave"), fourCC("esds")}, esds)) {
+        if (!child(inner, fourCC("esds"), esds) &&
+            !path(inner, {fourCC("wave"), fourCC("esds")}, esds)) {
             return kAudioFileStreamError_UnsupportedDataFormat;
         }
         const auto es = parseEsDescriptor(esds.body, esds.size);
@@ -114,7 +115,8 @@ OSStatus readSampleEntry(const Box& entry, StreamDescription& d) {
 }
 
 // Packet sizes: one per sample, or a constant size and a count.
-OSStatus readSampleSizes(const Box& stbl, std::vector<uint32_t>& sizes, uint32_t& constant, uint64_t& count) {
+OSStatus readSampleSizes(const Box& stbl, std::vector<uint32_t>& sizes, uint32_t& constant,
+                         uint64_t& count) {
     Box box;
     if (child(stbl, fourCC("stsz"), box)) {
         if (box.size < 12) return kAudioFileStreamError_InvalidFile;
@@ -135,9 +137,12 @@ OSStatus readSampleSizes(const Box& stbl, std::vector<uint32_t>& sizes, uint32_t
         sizes.resize(size_t(count));
         const uint8_t* p = box.body + 12;
         for (size_t i = 0; i < sizes.size(); ++i) {
-            if (bits == 16) sizes[i] = be16(p + 2 * i);
-            else if (bits == 8) sizes[i] = p[i];
-            else sizes[i] = (i % 2 == 0) ? p[i / 2] >> 4 : p[i / 2] & 0xF;
+            if (bits == 16)
+                sizes[i] = be16(p + 2 * i);
+            else if (bits == 8)
+                sizes[i] = p[i];
+            else
+                sizes[i] = (i % 2 == 0) ? p[i / 2] >> 4 : p[i / 2] & 0xF;
         }
         constant = 0;
         return noErr;
@@ -174,7 +179,8 @@ OSStatus readSamplesPerChunk(const Box& stbl, size_t chunkCount, std::vector<uin
         const uint64_t last = r + 1 < runs ? uint64_t(be32(p + 12)) : uint64_t(chunkCount) + 1;
         // Runs start at chunk 1 and go forward.
         if (first == 0 || last < first) return kAudioFileStreamError_InvalidFile;
-        for (uint64_t c = first; c < last && c <= chunkCount; ++c) perChunk[size_t(c - 1)] = be32(p + 4);
+        for (uint64_t c = first; c < last && c <= chunkCount; ++c)
+            perChunk[size_t(c - 1)] = be32(p + 4);
     }
     return noErr;
 }

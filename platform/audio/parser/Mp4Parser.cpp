@@ -14,8 +14,7 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
         const uint8_t* p = data + at;
         const size_t avail = size - at;
         switch (state_) {
-            case State::Lost:
-                return failed(kAudioFileStreamError_DiscontinuityCantRecover);
+            case State::Lost: return failed(kAudioFileStreamError_DiscontinuityCantRecover);
             case State::BoxHeader: {
                 if (avail < 8) return needMore(at, 8);
                 uint64_t boxSize = be32(p);
@@ -31,7 +30,8 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
                 const uint64_t body = toEnd ? UINT64_MAX : boxSize - header;
                 at += header;
                 if (type == fourCC("moov")) {
-                    if (toEnd || body > kMaxIndexBytes) return failed(kAudioFileStreamError_InvalidFile);
+                    if (toEnd || body > kMaxIndexBytes)
+                        return failed(kAudioFileStreamError_InvalidFile);
                     movieBytes_ = body;
                     movie_.clear();
                     state_ = State::Movie;
@@ -56,7 +56,8 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
                 at += n;
                 if (movie_.size() < movieBytes_) return needMore(at, 1);
                 if (!position_) return failed(kAudioFileStreamError_DiscontinuityCantRecover);
-                if (const OSStatus status = finishMovie(*position_ + at); status != noErr) return failed(status);
+                if (const OSStatus status = finishMovie(*position_ + at); status != noErr)
+                    return failed(status);
                 break;
             }
             case State::Packets: {

@@ -10,8 +10,9 @@ namespace {
 constexpr size_t kBatchPackets = 1024;
 }
 
-std::optional<PacketTable> PacketTable::build(std::vector<Chunk> chunks, std::vector<uint32_t> sizes,
-                                              uint32_t constantSize, std::vector<uint32_t> frames) {
+std::optional<PacketTable> PacketTable::build(std::vector<Chunk> chunks,
+                                              std::vector<uint32_t> sizes, uint32_t constantSize,
+                                              std::vector<uint32_t> frames) {
     PacketTable table;
     // Empty chunks place nothing; dropping them keeps the cursor simple.
     std::erase_if(chunks, [](const Chunk& c) { return c.packets == 0; });
@@ -79,7 +80,8 @@ void PacketTable::moveTo(uint64_t packet) {
     nextOffset_ = offsetOf(packet_);
 }
 
-ParseStep PacketTable::deliver(ParserOutput& output, const uint8_t* data, size_t size, uint64_t position) {
+ParseStep PacketTable::deliver(ParserOutput& output, const uint8_t* data, size_t size,
+                               uint64_t position) {
     size_t at = 0;
     ParseStep step;
     while (output.open()) {

@@ -45,7 +45,9 @@ public:
     void moveTo(uint64_t packet);
 
 private:
-    uint32_t sizeOf(uint64_t packet) const { return sizes_.empty() ? constantSize_ : sizes_[packet]; }
+    uint32_t sizeOf(uint64_t packet) const {
+        return sizes_.empty() ? constantSize_ : sizes_[packet];
+    }
     void flush(ParserOutput& output, const uint8_t* data);
 
     std::vector<Chunk> chunks_;

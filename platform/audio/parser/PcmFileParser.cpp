@@ -4,8 +4,7 @@
 
 namespace audio::parsing {
 
-void PcmFileParser::startData(uint64_t dataStart, std::optional<uint64_t> dataBytes,
-                              bool padded) {
+void PcmFileParser::startData(uint64_t dataStart, std::optional<uint64_t> dataBytes, bool padded) {
     const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
     dataBytes_ = dataBytes;
     dataPadded_ = padded;
@@ -23,7 +22,8 @@ OSStatus PcmFileParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
     if (!described_) return kAudioFileStreamError_DataUnavailable;
     const uint32_t bytesPerFrame = description_.format.mBytesPerFrame;
     const uint64_t at = PcmPacketizer::offsetOf(uint64_t(packet), bytesPerFrame, dataBytes_);
-    pcm_.start(bytesPerFrame, dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
+    pcm_.start(bytesPerFrame,
+               dataBytes_ ? std::optional<uint64_t>(*dataBytes_ - at) : std::nullopt);
     position_ = uint64_t(description_.dataOffset) + at;
     resumeData(true);
     offset = int64_t(at);

@@ -4,7 +4,8 @@
 
 namespace audio::parsing {
 
-size_t PcmPacketizer::deliver(ParserOutput& output, const uint8_t* data, size_t size, size_t& need) {
+size_t PcmPacketizer::deliver(ParserOutput& output, const uint8_t* data, size_t size,
+                              size_t& need) {
     need = bytesPerFrame_;
     size_t usable = size;
     if (remaining_) usable = size_t(std::min<uint64_t>(usable, *remaining_));
@@ -29,7 +30,8 @@ size_t PcmPacketizer::deliver(ParserOutput& output, const uint8_t* data, size_t 
     return consumed;
 }
 
-uint64_t PcmPacketizer::offsetOf(uint64_t packet, uint32_t bytesPerFrame, std::optional<uint64_t> dataBytes) {
+uint64_t PcmPacketizer::offsetOf(uint64_t packet, uint32_t bytesPerFrame,
+                                 std::optional<uint64_t> dataBytes) {
     const uint64_t lastFrame = dataBytes ? *dataBytes / bytesPerFrame : UINT64_MAX / bytesPerFrame;
     return std::min(packet, lastFrame) * bytesPerFrame;
 }

@@ -25,7 +25,8 @@ public:
     size_t deliver(ParserOutput& output, const uint8_t* data, size_t size, size_t& need);
 
     // Offset in the data of `packet` (one frame each), clamped to the data's end when known.
-    static uint64_t offsetOf(uint64_t packet, uint32_t bytesPerFrame, std::optional<uint64_t> dataBytes);
+    static uint64_t offsetOf(uint64_t packet, uint32_t bytesPerFrame,
+                             std::optional<uint64_t> dataBytes);
 
 private:
     uint32_t bytesPerFrame_ = 1;

@@ -29,8 +29,7 @@ ParseStep WavParser::run(const uint8_t* data, size_t size) {
         const uint8_t* p = data + at;
         const size_t avail = size - at;
         switch (state_) {
-            case State::Lost:
-                return failed(kAudioFileStreamError_DiscontinuityCantRecover);
+            case State::Lost: return failed(kAudioFileStreamError_DiscontinuityCantRecover);
             case State::RiffHeader: {
                 if (avail < 12) return needMore(at, 12);
                 if (std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0) {
@@ -64,7 +63,8 @@ ParseStep WavParser::run(const uint8_t* data, size_t size) {
             }
             case State::FormatChunk: {
                 if (avail < chunkBytes_) return needMore(at, chunkBytes_);
-                if (const OSStatus status = readFormat(p, chunkBytes_); status != noErr) return failed(status);
+                if (const OSStatus status = readFormat(p, chunkBytes_); status != noErr)
+                    return failed(status);
                 at += chunkBytes_;
                 state_ = State::ChunkHeader;
                 break;
@@ -100,7 +100,8 @@ OSStatus WavParser::readFormat(const uint8_t* p, uint32_t size) {
         }
         tag = le16(p + 24);
     }
-    if (tag != kFormatPcm && tag != kFormatFloat) return kAudioFileStreamError_UnsupportedDataFormat;
+    if (tag != kFormatPcm && tag != kFormatFloat)
+        return kAudioFileStreamError_UnsupportedDataFormat;
     PcmLayout layout;
     layout.sampleRate = rate;
     layout.channels = channels;

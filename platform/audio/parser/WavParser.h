@@ -25,7 +25,7 @@ private:
 
     State state_ = State::RiffHeader;
     bool riffSizeUnknown_ = false;
-    uint32_t chunkBytes_ = 0;     // body of the chunk being read, pad byte included
+    uint32_t chunkBytes_ = 0;  // body of the chunk being read, pad byte included
     bool haveFormat_ = false;
 };
 

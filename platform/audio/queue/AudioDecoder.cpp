@@ -68,7 +68,8 @@ void quietenFFmpegLog() {
 AudioDecoder::AudioDecoder(const AudioStreamBasicDescription& format)
     : format_(format),
       codecId_(codecFor(format)),
-      pcmFrameBytes_(isPcm(format) ? pcmBytesPerSample(format) * int(format.mChannelsPerFrame) : 0) {
+      pcmFrameBytes_(isPcm(format) ? pcmBytesPerSample(format) * int(format.mChannelsPerFrame)
+                                   : 0) {
     quietenFFmpegLog();
 }
 
@@ -137,7 +138,8 @@ bool AudioDecoder::decode(std::span<const uint8_t> data,
         if (descs.empty()) {
             decodePcm(data, onFrame);
         } else {
-            for (const auto& d : descs) decodePcm(data.subspan(size_t(d.mStartOffset), d.mDataByteSize), onFrame);
+            for (const auto& d : descs)
+                decodePcm(data.subspan(size_t(d.mStartOffset), d.mDataByteSize), onFrame);
         }
         return true;
     }
@@ -177,9 +179,9 @@ void AudioDecoder::decodeUnframed(std::span<const uint8_t> bytes, const FrameHan
     while (!bytes.empty()) {
         uint8_t* packet = nullptr;
         int packetSize = 0;
-        const int used = av_parser_parse2(parser_.get(), context_.get(), &packet, &packetSize,
-                                          bytes.data(), int(bytes.size()), AV_NOPTS_VALUE,
-                                          AV_NOPTS_VALUE, 0);
+        const int used =
+            av_parser_parse2(parser_.get(), context_.get(), &packet, &packetSize, bytes.data(),
+                             int(bytes.size()), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0) break;
         bytes = bytes.subspan(size_t(used));
         if (packetSize > 0) sendPacket(packet, size_t(packetSize), onFrame);

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "platform/audio/queue/AudioDecoder.h"
-#include "platform/audio/sink/AudioSink.h"
 #include "platform/audio/queue/OutputQueue.h"
+#include "platform/audio/sink/AudioSink.h"
 
 namespace audio {
 

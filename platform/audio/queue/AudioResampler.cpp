@@ -37,9 +37,8 @@ bool AudioResampler::configure(const AVFrame& frame) {
     const ffmpeg::ChannelLayout outLayout = ffmpeg::ChannelLayout::defaultFor(out_.channels);
     SwrContext* raw = nullptr;
     // This FFmpeg takes the layouts through non-const pointers but only reads them.
-    if (swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(outLayout.get()),
-                            AV_SAMPLE_FMT_FLT, out_.sampleRate,
-                            const_cast<AVChannelLayout*>(layout.get()),
+    if (swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(outLayout.get()), AV_SAMPLE_FMT_FLT,
+                            out_.sampleRate, const_cast<AVChannelLayout*>(layout.get()),
                             AVSampleFormat(frame.format), frame.sample_rate, 0, nullptr) < 0) {
         return false;
     }

@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "platform/audio/sink/AudioSink.h"
 #include "platform/audio/queue/FFmpegHandles.h"
+#include "platform/audio/sink/AudioSink.h"
 
 namespace audio {
 

@@ -38,7 +38,9 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 class ChannelLayout {
 public:
     ChannelLayout() = default;
-    explicit ChannelLayout(const AVChannelLayout& other) { av_channel_layout_copy(&layout_, &other); }
+    explicit ChannelLayout(const AVChannelLayout& other) {
+        av_channel_layout_copy(&layout_, &other);
+    }
     ChannelLayout(const ChannelLayout& other) : ChannelLayout(other.layout_) {}
     ChannelLayout& operator=(const ChannelLayout& other) {
         if (this != &other) {

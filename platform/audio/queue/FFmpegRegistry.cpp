@@ -25,15 +25,18 @@ extern "C" {
 // prefers for each codec id: the float MP3 and AAC decoders.
 extern const AVCodec ff_mp3float_decoder, ff_aac_decoder, ff_alac_decoder;
 extern const AVCodec ff_pcm_s8_decoder, ff_pcm_u8_decoder;
+// clang-format off
 extern const AVCodec ff_pcm_s16le_decoder, ff_pcm_s16be_decoder, ff_pcm_u16le_decoder, ff_pcm_u16be_decoder;
 extern const AVCodec ff_pcm_s24le_decoder, ff_pcm_s24be_decoder, ff_pcm_u24le_decoder, ff_pcm_u24be_decoder;
 extern const AVCodec ff_pcm_s32le_decoder, ff_pcm_s32be_decoder, ff_pcm_u32le_decoder, ff_pcm_u32be_decoder;
 extern const AVCodec ff_pcm_f32le_decoder, ff_pcm_f32be_decoder, ff_pcm_f64le_decoder, ff_pcm_f64be_decoder;
+// clang-format on
 extern const AVCodecParser ff_mpegaudio_parser, ff_aac_parser;
 }
 
 namespace {
 
+// clang-format off
 const AVCodec* const kDecoders[] = {
     &ff_mp3float_decoder,   &ff_aac_decoder,        &ff_alac_decoder,
     &ff_pcm_s8_decoder,     &ff_pcm_u8_decoder,
@@ -42,6 +45,7 @@ const AVCodec* const kDecoders[] = {
     &ff_pcm_s32le_decoder,  &ff_pcm_s32be_decoder,  &ff_pcm_u32le_decoder,  &ff_pcm_u32be_decoder,
     &ff_pcm_f32le_decoder,  &ff_pcm_f32be_decoder,  &ff_pcm_f64le_decoder,  &ff_pcm_f64be_decoder,
 };
+// clang-format on
 
 // The MPEG audio parser splits MP3 (and MP1/MP2) streams, the AAC parser ADTS streams. ALAC
 // and PCM need none.
@@ -60,9 +64,7 @@ const T* next(std::span<const T* const> list, void** opaque) {
 
 extern "C" {
 
-const AVCodec* av_codec_iterate(void** opaque) {
-    return next<AVCodec>(kDecoders, opaque);
-}
+const AVCodec* av_codec_iterate(void** opaque) { return next<AVCodec>(kDecoders, opaque); }
 
 const AVCodec* avcodec_find_decoder(enum AVCodecID id) {
     for (const AVCodec* codec : kDecoders) {

@@ -204,8 +204,8 @@ OSStatus OutputQueue::currentTime(AudioTimeStamp* outTimeStamp) {
     if (sink_) {
         // Counted in the stream's own frames, whatever rate the sink runs at.
         const double played = double(sink_->framesConsumed() - startBase_);
-        const double streamRate = format_.mSampleRate > 0 ? format_.mSampleRate
-                                                          : double(sinkFormat_.sampleRate);
+        const double streamRate =
+            format_.mSampleRate > 0 ? format_.mSampleRate : double(sinkFormat_.sampleRate);
         stamp.mSampleTime = played * streamRate / double(sinkFormat_.sampleRate);
     }
     stamp.mHostTime = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -448,7 +448,8 @@ bool OutputQueue::drainIfDue(std::unique_lock<std::mutex>& lock) {
     if (!flushRequested_ || !pending_.empty()) return false;
     const uint64_t through = flushThrough_;
     for (const auto& entry : entries_) {
-        if (entry.seq <= through && (entry.stage == Stage::Waiting || entry.stage == Stage::Decoding)) {
+        if (entry.seq <= through &&
+            (entry.stage == Stage::Waiting || entry.stage == Stage::Decoding)) {
             return false;
         }
     }

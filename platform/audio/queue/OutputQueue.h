@@ -130,17 +130,17 @@ private:
     bool flushRequested_ = false;
     uint64_t flushThrough_ = 0;  // drain the decoder once entries up to this seq are decoded
     bool stopRequested_ = false;
-    uint64_t stopThrough_ = 0;   // deferred stop: once entries up to this seq have played
+    uint64_t stopThrough_ = 0;  // deferred stop: once entries up to this seq have played
     uint64_t nextSeq_ = 1;
-    uint64_t generation_ = 0;    // bumped by immediate stop and dispose
+    uint64_t generation_ = 0;  // bumped by immediate stop and dispose
     std::vector<uint8_t> cookie_;
     bool cookieChanged_ = false;
     std::shared_ptr<AudioSink> sink_;  // null until open; then only used under mutex_
     AudioSinkFormat sinkFormat_;
-    uint64_t startBase_ = 0;     // sink frames consumed when the queue last started
-    std::vector<float> pending_; // converted audio not yet taken by the sink
+    uint64_t startBase_ = 0;      // sink frames consumed when the queue last started
+    std::vector<float> pending_;  // converted audio not yet taken by the sink
     size_t pendingOffset_ = 0;
-    uint64_t pendingSeq_ = 0;    // entry the pending audio belongs to; 0 for a drained tail
+    uint64_t pendingSeq_ = 0;  // entry the pending audio belongs to; 0 for a drained tail
     std::vector<std::vector<uint8_t>> spareBytes_;
     std::vector<float> volumeScratch_;
 

@@ -63,8 +63,8 @@ std::optional<PacedConsumption::Clock::time_point> PacedConsumption::timeConsume
     if (framesPerSecond_ <= 0) return from->time;
     // Frame n is counted once floor(elapsed * rate) reaches n.
     const double seconds = double(frame - from->consumed) / framesPerSecond_;
-    return from->time + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(seconds));
+    return from->time +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 uint64_t PacedConsumption::consumed() const { return consumedAt(Clock::now()); }

@@ -58,23 +58,23 @@ LoadedLibrary loadLibrary(const std::string& name) {
     void* library = ::dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!library) {
         const char* reason = ::dlerror();
-        loaded.error = "cannot load " + name + (reason ? std::string(": ") + reason : std::string());
+        loaded.error =
+            "cannot load " + name + (reason ? std::string(": ") + reason : std::string());
         return loaded;
     }
     auto api = std::make_unique<SdlApi>();
     std::string& e = loaded.error;
-    const bool complete =
-        resolve(library, "SDL_SetHint", api->SetHint, e) &&
-        resolve(library, "SDL_InitSubSystem", api->InitSubSystem, e) &&
-        resolve(library, "SDL_QuitSubSystem", api->QuitSubSystem, e) &&
-        resolve(library, "SDL_OpenAudioDevice", api->OpenAudioDevice, e) &&
-        resolve(library, "SDL_CloseAudioDevice", api->CloseAudioDevice, e) &&
-        resolve(library, "SDL_PauseAudioDevice", api->PauseAudioDevice, e) &&
-        resolve(library, "SDL_QueueAudio", api->QueueAudio, e) &&
-        resolve(library, "SDL_GetQueuedAudioSize", api->GetQueuedAudioSize, e) &&
-        resolve(library, "SDL_ClearQueuedAudio", api->ClearQueuedAudio, e) &&
-        resolve(library, "SDL_GetError", api->GetError, e) &&
-        resolve(library, "SDL_TLSCleanup", api->TLSCleanup, e);
+    const bool complete = resolve(library, "SDL_SetHint", api->SetHint, e) &&
+                          resolve(library, "SDL_InitSubSystem", api->InitSubSystem, e) &&
+                          resolve(library, "SDL_QuitSubSystem", api->QuitSubSystem, e) &&
+                          resolve(library, "SDL_OpenAudioDevice", api->OpenAudioDevice, e) &&
+                          resolve(library, "SDL_CloseAudioDevice", api->CloseAudioDevice, e) &&
+                          resolve(library, "SDL_PauseAudioDevice", api->PauseAudioDevice, e) &&
+                          resolve(library, "SDL_QueueAudio", api->QueueAudio, e) &&
+                          resolve(library, "SDL_GetQueuedAudioSize", api->GetQueuedAudioSize, e) &&
+                          resolve(library, "SDL_ClearQueuedAudio", api->ClearQueuedAudio, e) &&
+                          resolve(library, "SDL_GetError", api->GetError, e) &&
+                          resolve(library, "SDL_TLSCleanup", api->TLSCleanup, e);
     if (complete) loaded.api = std::move(api);
     return loaded;
 }
@@ -125,8 +125,9 @@ std::optional<AudioSinkFormat> SdlAudioSink::open(const AudioSinkFormat& wanted)
     want.samples = periodFrames(wanted.sampleRate);
     want.callback = nullptr;  // queue mode: SDL_QueueAudio
     SDL_AudioSpec have{};
-    device_ = sdl_->OpenAudioDevice(nullptr, 0, &want, &have,
-                                    SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+    device_ =
+        sdl_->OpenAudioDevice(nullptr, 0, &want, &have,
+                              SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
     if (device_ == 0) {
         takeError();
         return std::nullopt;

@@ -14,9 +14,9 @@ using namespace audio;
 
 namespace {
 
-constexpr AudioFileTypeID kHints[] = {kAudioFileMP3Type, kAudioFileWAVEType, kAudioFileAIFCType,
-                                      kAudioFileAIFFType, kAudioFileM4AType, kAudioFileMPEG4Type,
-                                      kAudioFileCAFType, kAudioFileAAC_ADTSType};
+constexpr AudioFileTypeID kHints[] = {
+    kAudioFileMP3Type, kAudioFileWAVEType,  kAudioFileAIFCType, kAudioFileAIFFType,
+    kAudioFileM4AType, kAudioFileMPEG4Type, kAudioFileCAFType,  kAudioFileAAC_ADTSType};
 
 struct Random {
     uint64_t state;
@@ -32,11 +32,16 @@ volatile uint8_t sink;
 
 void readEverything(AudioFileStreamID stream) {
     static constexpr AudioFileStreamPropertyID kIds[] = {
-        kAudioFileStreamProperty_ReadyToProducePackets, kAudioFileStreamProperty_DataOffset,
-        kAudioFileStreamProperty_AudioDataByteCount, kAudioFileStreamProperty_AudioDataPacketCount,
-        kAudioFileStreamProperty_DataFormat, kAudioFileStreamProperty_FormatList,
-        kAudioFileStreamProperty_PacketSizeUpperBound, kAudioFileStreamProperty_MaximumPacketSize,
-        kAudioFileStreamProperty_MagicCookieData, kAudioFileStreamProperty_BitRate};
+        kAudioFileStreamProperty_ReadyToProducePackets,
+        kAudioFileStreamProperty_DataOffset,
+        kAudioFileStreamProperty_AudioDataByteCount,
+        kAudioFileStreamProperty_AudioDataPacketCount,
+        kAudioFileStreamProperty_DataFormat,
+        kAudioFileStreamProperty_FormatList,
+        kAudioFileStreamProperty_PacketSizeUpperBound,
+        kAudioFileStreamProperty_MaximumPacketSize,
+        kAudioFileStreamProperty_MagicCookieData,
+        kAudioFileStreamProperty_BitRate};
     for (AudioFileStreamPropertyID id : kIds) {
         uint32_t size = 0;
         bool writable = false;
@@ -71,7 +76,8 @@ void onPackets(void*, uint32_t bytes, uint32_t count, const void* data,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     const AudioFileTypeID hint = kHints[data[0] % 8];
-    Random random{(uint64_t(data[1]) << 24 | uint64_t(data[2]) << 16 | uint64_t(data[3]) << 8 | data[4]) + 1};
+    Random random{
+        (uint64_t(data[1]) << 24 | uint64_t(data[2]) << 16 | uint64_t(data[3]) << 8 | data[4]) + 1};
     data += 5;
     size -= 5;
 
@@ -87,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             int64_t offset = 0;
             uint32_t seekFlags = 0;
             const int64_t packet = int64_t(random.next() % 100000) - 2;
-            if (AudioFileStreamSeek(stream, packet, &offset, &seekFlags) == noErr && offset < 0) abort();
+            if (AudioFileStreamSeek(stream, packet, &offset, &seekFlags) == noErr && offset < 0)
+                abort();
             flags = kAudioFileStreamParseFlag_Discontinuity;
         }
         if (AudioFileStreamParseBytes(stream, uint32_t(chunk), data + at, flags) != noErr) break;

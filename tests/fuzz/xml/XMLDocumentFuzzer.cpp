@@ -72,10 +72,10 @@ void visit(CXMLDocument& document, CXMLNode* node, std::deque<CXMLNode*>& pendin
 }
 
 void exercise(CXMLDocument& document) {
-    for (const char* query : {"//*", "//title", "//enclosure/@url", "//item/author", "//string",
-                              "//text()", "count(//*)", "/", "//@*", "//comment()",
-                              "//*[contains(., 'a')]", "//processing-instruction()",
-                              "//namespace::*"}) {
+    for (const char* query :
+         {"//*", "//title", "//enclosure/@url", "//item/author", "//string", "//text()",
+          "count(//*)", "/", "//@*", "//comment()", "//*[contains(., 'a')]",
+          "//processing-instruction()", "//namespace::*"}) {
         guarded([&] {
             const auto first = document.nodesForXPath(query);
             check(document.nodesForXPath(query) == first);
