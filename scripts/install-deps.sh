@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavutil-dev libswresample-dev libsdl2-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg python3
+  ffmpeg python3 clang-format
   mpg123
 )
 
