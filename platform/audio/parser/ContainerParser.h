@@ -26,19 +26,9 @@ protected:
     // One pass over the bytes of a parse call; `position_` is the file offset of data[0].
     virtual ParseStep run(const uint8_t* data, size_t size) = 0;
 
-    // Passes over what is left of a skipped chunk as the bytes stream by, so that a chunk of
-    // any size is never held; true once all of it is past.
-    bool skipStreamed(size_t& at, size_t avail) {
-        const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
-        at += n;
-        if (skipRemaining_ != UINT64_MAX) skipRemaining_ -= n;
-        return skipRemaining_ == 0;
-    }
-
     ParserOutput& output_;
     // File offset of the first byte of the current call; none after a jump to an unknown place.
     std::optional<uint64_t> position_;
-    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
 };
 
 }  // namespace audio::parsing

@@ -12,6 +12,7 @@
 // All calls come from the thread that called AudioFileStreamParseBytes or
 // AudioFileStreamSeek; ParserOutput calls run the client's callbacks on that thread.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -62,6 +63,18 @@ public:
     // the next bytes are taken to begin at that offset when it is exact, and at an unknown
     // place when it is estimated (a reader may well choose its own offset then).
     virtual OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) = 0;
+
+protected:
+    // Passes over what is left of a skipped chunk or tag as the bytes stream by, so that one of
+    // any size is never held; true once all of it is past.
+    bool skipStreamed(size_t& at, size_t avail) {
+        const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
+        at += n;
+        if (skipRemaining_ != UINT64_MAX) skipRemaining_ -= n;
+        return skipRemaining_ == 0;
+    }
+
+    uint64_t skipRemaining_ = 0;  // UINT64_MAX: to the end of the stream
 };
 
 inline ParseStep needMore(size_t consumed, size_t need) { return {consumed, need, noErr}; }

@@ -77,10 +77,7 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
     while (true) {
         const size_t avail = size - at;
         if (skipRemaining_ > 0) {
-            const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
-            at += n;
-            skipRemaining_ -= n;
-            if (skipRemaining_ > 0) {
+            if (!skipStreamed(at, avail)) {
                 step = needMore(at, 1);
                 break;
             }

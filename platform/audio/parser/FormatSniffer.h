@@ -40,7 +40,6 @@ private:
     std::optional<uint64_t> position_ = 0;
     // True until something other than a tag went by: containers only start there.
     bool atStart_ = true;
-    uint64_t skipRemaining_ = 0;
     uint64_t junk_ = 0;
 };
 

@@ -55,7 +55,6 @@ private:
     const FrameSyntax& syntax_;
     Mode mode_ = Mode::Searching;
     Mode afterSkip_ = Mode::Searching;
-    uint64_t skipRemaining_ = 0;
     uint64_t junk_ = 0;
     // File offset of data[0] in the current parse call, when known.
     std::optional<uint64_t> position_;
