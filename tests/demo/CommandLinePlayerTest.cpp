@@ -48,3 +48,19 @@ TEST(CommandLinePlayer, PlaysEveryProgrammeAfterASeek) {
         EXPECT_NE(station.log().find(ranged), std::string::npos) << station.log();
     }
 }
+
+// On a machine without a sound device the device sink falls back to silence inside the
+// player's own sink, so the WAV copy and the first-sample mark still get the audio.
+TEST(CommandLinePlayer, WritesItsWavCopyWithoutASoundDevice) {
+    StationChild station;
+    ASSERT_TRUE(station.waitReady()) << station.log();
+    TemporaryFolder folder;
+    const std::string wav = (folder.path() / "live.wav").string();
+    const ProgramRun run =
+        runProgram(OSTRA_PLAY_BINARY, {"--wav", wav, "--stop-after", "2", station.liveURL()}, 30s,
+                   {"SDL_AUDIODRIVER=no-such-driver"});
+    EXPECT_EQ(run.exitStatus, std::optional<int>(0)) << run.output;
+    EXPECT_NE(run.output.find("first sample:"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("wrote 0 frames"), std::string::npos) << run.output;
+    EXPECT_GT(std::filesystem::file_size(wav), 44u * 1000);
+}
