@@ -45,14 +45,18 @@ std::vector<std::string> urlsOf(const CXMLDocument& document) {
     return urls;
 }
 
-// The direct `author` children of every `item`; an item may give none or several.
+// The direct `author` children of every `item` that have no namespace; an item may give none or
+// several. A podcast feed's `itunes:author` beside each plain `author` would otherwise double
+// the list and shift every name after the first onto the wrong programme.
 std::vector<std::string> authorsOf(const CXMLDocument& document) {
     std::vector<std::string> authors;
     for (CXMLNode* item : document.nodesForXPath("//item")) {
         const std::size_t count = item->childCount();
         for (std::size_t index = 0; index < count; ++index) {
             CXMLNode* child = item->childAtIndex(index);
-            if (child && child->name() == "author") append(authors, child->stringValue());
+            if (child && child->name() == "author" && !child->libXMLNode()->ns) {
+                append(authors, child->stringValue());
+            }
         }
     }
     return authors;

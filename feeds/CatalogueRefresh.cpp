@@ -104,20 +104,20 @@ void CatalogueRefresh::getStream(const std::shared_ptr<Run>& run) {
     platform::LoadOptions options = source.loadOptions;
     options.shouldAbort = [run] { return run->stopRequested.load(); };
 
+    double backoff = source.backoffSeconds;
     while (continueNetFlag.load() && !run->stopRequested.load()) {
         bool refreshed = false;
         try {
-            // A failed load (no answer, an error status, a timeout) gives no bytes, and no
-            // bytes never replace the cache.
+            // A failed load (no answer, an error status, a timeout) gives no bytes, and a
+            // download without usable lists (an error page, a captive portal's login page)
+            // never replaces the cache.
             platform::LoadResult download = platform::loadURL(source.feedURL, options);
             if (run->stopRequested.load()) break;
-            if (!download.bytes.empty()) {
+            CatalogueLists lists = buildCatalogueLists(download.bytes, false);
+            if (lists.usable()) {
                 // Through a temporary file and a rename: a reader, or a crash mid-write, never
                 // meets half a feed.
                 platform::writeFileAtomically(source.cachePath, download.bytes);
-            }
-            CatalogueLists lists = buildCatalogueLists(download.bytes, false);
-            if (lists.usable()) {
                 continueNetFlag.store(false);
                 deliver(std::move(lists.titls), std::move(lists.urls));
                 refreshed = true;
@@ -125,7 +125,10 @@ void CatalogueRefresh::getStream(const std::shared_ptr<Run>& run) {
         } catch (...) {
             // Any failure counts as a failed attempt: wait and try again.
         }
-        if (!refreshed) backOff(*run);
+        if (!refreshed) {
+            backOff(*run, backoff);
+            backoff = std::min(backoff * 2, std::max(source.maxBackoffSeconds, backoff));
+        }
     }
     finish();
 }
@@ -146,8 +149,8 @@ void CatalogueRefresh::deliver(std::vector<std::string> titls, std::vector<std::
         });
 }
 
-void CatalogueRefresh::backOff(Run& run) {
-    const auto interval = std::chrono::duration<double>(run.source.backoffSeconds);
+void CatalogueRefresh::backOff(Run& run, double seconds) {
+    const auto interval = std::chrono::duration<double>(seconds);
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, interval, [&run] { return run.stopRequested.load(); });
 }

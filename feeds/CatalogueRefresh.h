@@ -38,8 +38,10 @@ struct CatalogueSource {
     std::string feedURL;
     std::filesystem::path cachePath;
     platform::LoadOptions loadOptions;
-    // Wait between two failed attempts.
+    // Wait after the first failed attempt; it doubles with each failure that follows, up to
+    // maxBackoffSeconds, so a broken feed is not downloaded every second for hours.
     double backoffSeconds = 1.0;
+    double maxBackoffSeconds = 300.0;
 };
 
 class CatalogueRefresh {
@@ -86,7 +88,7 @@ private:
     void getStream(const std::shared_ptr<Run>& run);
     void deliver(std::vector<std::string> titls, std::vector<std::string> urls);
     // Waits out the back-off unless stop comes first.
-    void backOff(Run& run);
+    void backOff(Run& run, double seconds);
     void finish();
     // Joins a thread that has ended (or is about to), outside mutex_.
     void reap();

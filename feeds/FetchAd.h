@@ -5,11 +5,17 @@
 // Threads: getAds runs synchronously on the calling thread (the screens call it on the main
 // thread while they set up) and keeps no state, so two calls are independent.
 
+#include <memory>
 #include <optional>
 #include <string>
 
+class CXMLDocument;
+
 class FetchAd {
 public:
+    // The whole fetch (connecting included) ends within this many milliseconds.
+    static constexpr long kBudgetMs = 3000;
+
     // `adListURL` is the list's address; the app passes the compiled-in one.
     explicit FetchAd(std::string adListURL);
 
@@ -21,5 +27,7 @@ public:
     std::optional<std::string> getAds() const;
 
 private:
+    std::unique_ptr<CXMLDocument> fetchDocument() const;
+
     std::string adListURL_;
 };

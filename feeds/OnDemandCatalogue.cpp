@@ -32,6 +32,8 @@ std::filesystem::path OnDemandCatalogue::cachePath() {
 void OnDemandCatalogue::getLocaXML() {
     initXMLParser();
     const std::filesystem::path path = cachePath();
+    // A process killed mid-write leaves its temporary file behind; the next one clears it.
+    platform::removeAbandonedTemporaries(path);
     // An absent, unreadable or empty file all mean there is no cache yet.
     const std::string cached = platform::readWholeFile(path).value_or(std::string());
     if (cached.empty()) {
@@ -58,7 +60,9 @@ void OnDemandCatalogue::takeCachedPath(const std::filesystem::path& path,
     }
     if (replaced) reloadData_();
     CatalogueRefresh::shared().start(
-        CatalogueSource{feedURL_, path, options_.loadOptions, options_.backoffSeconds}, delivery_);
+        CatalogueSource{feedURL_, path, options_.loadOptions, options_.backoffSeconds,
+                        options_.maxBackoffSeconds},
+        delivery_);
 }
 
 void OnDemandCatalogue::takeFirstRunPath(const std::filesystem::path& path) {
@@ -66,9 +70,11 @@ void OnDemandCatalogue::takeFirstRunPath(const std::filesystem::path& path) {
     try {
         // The screen waits for this download: there is nothing to show until it ends.
         const platform::LoadResult download = platform::loadURL(feedURL_, options_.loadOptions);
-        if (!download.bytes.empty()) platform::writeFileAtomically(path, download.bytes);
         CatalogueLists lists = buildCatalogueLists(download.bytes, false);
+        // Only a feed worth showing becomes the cache: a captive portal's page or an error
+        // page sent with 200 must not leave the next start without network with nothing.
         if (lists.usable()) {
+            platform::writeFileAtomically(path, download.bytes);
             titls_ = std::move(lists.titls);
             urls_ = std::move(lists.urls);
             replaced = true;

@@ -28,8 +28,9 @@ public:
     struct Options {
         // Timeouts and size cap of every feed download.
         platform::LoadOptions loadOptions;
-        // Wait between two failed background refreshes.
+        // Wait after the first failed background refresh, doubling up to maxBackoffSeconds.
         double backoffSeconds = 1.0;
+        double maxBackoffSeconds = 300.0;
     };
 
     // `feedURL`: the programme feed (the app passes the compiled-in one). `reloadData`: asks

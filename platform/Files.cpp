@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -68,6 +69,25 @@ bool writeFileAtomically(const std::filesystem::path& path, const std::string& b
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
     ::unlink(temp.c_str());
     return false;
+}
+
+std::size_t removeAbandonedTemporaries(const std::filesystem::path& path) {
+    const std::string prefix = path.filename().string() + ".tmp.";
+    std::size_t removed = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        // "<name>.tmp.<pid>.<n>": only a writer that no longer exists has given it up.
+        const char* pidText = name.c_str() + prefix.size();
+        char* end = nullptr;
+        const long pid = std::strtol(pidText, &end, 10);
+        if (end == pidText || *end != '.' || pid <= 0) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        if (std::filesystem::remove(entry.path(), ignored)) ++removed;
+    }
+    return removed;
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

@@ -67,20 +67,24 @@ TEST_F(FeedShapes, TitlesCountEveryChildAndShiftWhenIrregular) {
 }
 
 // Only the direct `author` children of items count: none gives nothing, two give two, so the
-// authors can be out of step with the URLs.
+// authors can be out of step with the URLs. A namespaced author (iTunes') is not one.
 TEST_F(FeedShapes, AuthorsComeFromItemsOnly) {
     auto catalogue = showTwice(channelWith(
         "<author>Channel author</author>"
         "<item><title>1</title><enclosure url=\"u1\"/></item>"
         "<item><title>2</title><enclosure url=\"u2\"/><author>X</author><author>Y</author></item>"
         "<item><title>3</title><enclosure url=\"u3\"/><credits><author>Z</author></credits>"
-        "<author>W</author></item>"));
-    EXPECT_EQ(catalogue->artists(), (std::vector<std::string>{"X", "Y", "W"}));
-    EXPECT_EQ(catalogue->urls().size(), 3u);
+        "<author>W</author></item>"
+        "<item><title>4</title><enclosure url=\"u4\"/>"
+        "<itunes:author "
+        "xmlns:itunes=\"http://www.itunes.com/dtds/podcast-1.0.dtd\">I</itunes:author>"
+        "<author>V</author></item>"));
+    EXPECT_EQ(catalogue->artists(), (std::vector<std::string>{"X", "Y", "W", "V"}));
+    EXPECT_EQ(catalogue->urls().size(), 4u);
 }
 
 // A feed without enclosures never replaces the lists, from the download or from the cache, and
-// the refresh keeps trying.
+// the refresh keeps trying. Nor does the download become the cache.
 TEST_F(FeedShapes, NoEnclosuresNeverReplaceTheLists) {
     const std::string feed = channelWith("<item><title>Only a title</title></item>");
     server.serve("/dev/feed/", Response::bytes(feed));
@@ -88,8 +92,9 @@ TEST_F(FeedShapes, NoEnclosuresNeverReplaceTheLists) {
     catalogue->getLocaXML();
     EXPECT_TRUE(catalogue->titls().empty());
     EXPECT_EQ(reloads, 0);
-    EXPECT_EQ(readCache(), feed);  // written all the same
+    EXPECT_FALSE(cacheExists());
 
+    writeCache(feed);  // as an older version of the app left it
     catalogue->getLocaXML();
     ASSERT_TRUE(server.waitForRequests(4));
     EXPECT_TRUE(refresh().isRunning());
@@ -127,9 +132,10 @@ TEST_F(FeedShapes, EmptyAuthorChangesNothing) {
         channelWith("<item><title>1</title><enclosure url=\"u1\"/><author/></item>"));
 }
 
-// An error page served as a document replaces the cache; the next showing finds nothing usable
-// in it, keeps the lists it has and relies on the refresh.
-TEST_F(FeedShapes, ErrorPageReplacesTheCacheButNotTheLists) {
+// An error page served as a document (a captive portal's login page, a database error sent
+// with 200) never replaces a good cache: the next start without network still shows the
+// programmes.
+TEST_F(FeedShapes, ErrorPageNeverReplacesTheCache) {
     const std::string page =
         "<html><head><title>Oops</title></head><body><p>Database error<br></body></html>";
     // The fixture's server outlives this body, so its handler keeps its own state.
@@ -142,12 +148,13 @@ TEST_F(FeedShapes, ErrorPageReplacesTheCacheButNotTheLists) {
     catalogue->getLocaXML();  // cached path; the refresh now gets the error page
     ASSERT_TRUE(server.waitForRequests(3));
     ASSERT_TRUE(refresh().shutdown());
-    EXPECT_EQ(readCache(), page);
+    EXPECT_EQ(readCache(), rssFeed(morningShows()));
 
+    // The third showing reads the good cache again.
     catalogue->getLocaXML();
     EXPECT_EQ(catalogue->titls(), titlesOf(morningShows()));
     EXPECT_EQ(catalogue->urls(), urlsOf(morningShows()));
-    EXPECT_EQ(reloads, 2);
+    EXPECT_EQ(reloads, 3);
 }
 
 }  // namespace

@@ -3,10 +3,17 @@
 
 #include "tests/feeds/CatalogueTestSupport.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 using testsupport::RecordedRequest;
 using testsupport::Response;
@@ -66,14 +73,14 @@ TEST_F(CatalogueMends, FailedLoadsNeverOverwriteAGoodCache) {
     EXPECT_TRUE(CatalogueRefresh::continueNet());
 }
 
-// While the refresh rewrites the cache over and over, a reader only ever sees one whole
-// download or the other, never an empty or half-written file.
+// While the cache is replaced over and over, a reader only ever sees one whole download or
+// the other, never an empty or half-written file. Each round starts a refresh (as a fresh
+// process would) whose download replaces the cache with the other feed.
 TEST_F(CatalogueMends, CacheIsReplacedWhole) {
-    // Neither feed has enclosures, so the refresh keeps downloading and rewriting.
-    std::string big = "<rss><channel><title>Big</title>";
-    while (big.size() < 256 * 1024) big += "<item><title>Programme without audio</title></item>";
-    big += "</channel></rss>";
-    const std::string small = "<rss><channel><title>Small</title></channel></rss>";
+    std::vector<Programme> many;
+    while (many.size() < 2000) many.push_back({"Programme", "http://a/p.mp3", {}});
+    const std::string big = rssFeed(many, "Big");
+    const std::string small = rssFeed(morningShows(), "Small");
 
     std::atomic<int> served{0};
     TestHttpServer server;
@@ -82,20 +89,82 @@ TEST_F(CatalogueMends, CacheIsReplacedWhole) {
     });
     writeCache(big);
     auto catalogue = makeCatalogue(server.url("/dev/feed/"), 0.0);
-    catalogue->getLocaXML();
 
-    std::size_t reads = 0;
-    std::size_t torn = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (server.requests().size() < 30 && std::chrono::steady_clock::now() < deadline) {
-        const std::string seen = readCache();
-        ++reads;
-        if (seen != big && seen != small) ++torn;
+    std::atomic<bool> reading{true};
+    std::atomic<std::size_t> reads{0};
+    std::atomic<std::size_t> torn{0};
+    std::thread reader([&] {
+        while (reading.load()) {
+            const std::string seen = readCache();
+            ++reads;
+            if (seen != big && seen != small) ++torn;
+        }
+    });
+    for (int round = 0; round < 30; ++round) {
+        CatalogueRefresh::resetContinueNetForTesting();
+        catalogue->getLocaXML();
+        ASSERT_TRUE(refresh().waitUntilIdle(std::chrono::seconds(10)));
     }
+    reading.store(false);
+    reader.join();
     ASSERT_TRUE(refresh().shutdown());
     EXPECT_GE(server.requests().size(), 30u);
-    EXPECT_EQ(torn, 0u) << "of " << reads << " reads";
+    EXPECT_EQ(torn.load(), 0u) << "of " << reads.load() << " reads";
     EXPECT_EQ(documentsFiles(), std::vector<std::string>{kSongListFileName});
+}
+
+// The refresh waits longer after each failure (1 s, 2 s, 4 s, ... up to five minutes in the
+// app; a fortieth of that here), so a broken feed is not fetched every second for hours.
+TEST_F(CatalogueMends, RefreshBacksOffByDoubling) {
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    TestHttpServer server;
+    server.serve("/dev/feed/", [&](const RecordedRequest&) {
+        std::lock_guard lock(mutex);
+        times.push_back(std::chrono::steady_clock::now());
+        return Response::notFound();
+    });
+    writeCache(rssFeed(morningShows()));
+    OnDemandCatalogue::Options options;
+    options.backoffSeconds = 0.025;
+    options.maxBackoffSeconds = 0.1;
+    OnDemandCatalogue catalogue(
+        server.url("/dev/feed/"), [] {}, options);
+    catalogue.getLocaXML();
+    ASSERT_TRUE(server.waitForRequests(6));
+    ASSERT_TRUE(refresh().shutdown());
+
+    std::lock_guard lock(mutex);
+    // Waits are never shorter than asked: 25, 50, 100, then 100 ms (the cap).
+    const std::vector<double> least = {0.025, 0.05, 0.1, 0.1, 0.1};
+    for (size_t i = 0; i + 1 < times.size() && i < least.size(); ++i) {
+        const std::chrono::duration<double> gap = times[i + 1] - times[i];
+        EXPECT_GE(gap.count(), least[i]) << "gap " << i;
+    }
+}
+
+// A process killed while it wrote the cache leaves its temporary file; the next showing
+// removes it, and leaves alone the temporary files of processes that still run.
+TEST_F(CatalogueMends, AbandonedTemporaryFilesAreRemoved) {
+    writeCache(rssFeed(morningShows()));
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::string cache = kSongListFileName;
+    const std::string abandoned = cache + ".tmp." + std::to_string(gone) + ".0";
+    const std::string live = cache + ".tmp." + std::to_string(getpid()) + ".99";
+    for (const std::string& name : {abandoned, live}) {
+        std::ofstream(documents / name) << "half a feed";
+    }
+    auto catalogue = makeCatalogue(
+        "http://127.0.0.1:" + std::to_string(TestHttpServer::closedPort()) + "/dev/feed/");
+    catalogue->getLocaXML();
+    ASSERT_TRUE(refresh().shutdown());
+    std::vector<std::string> files = documentsFiles();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{cache, live}));
+    std::filesystem::remove(documents / live);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "xml/XMLParserSetup.h"
 
 #include <atomic>
+#include <chrono>
 
 using testsupport::RecordedRequest;
 using testsupport::Response;
@@ -73,6 +74,18 @@ TEST_F(FetchAdTest, FailuresToFetchOrParseGiveTheEmptyString) {
     EXPECT_EQ(adsFrom(Response::status(500, plist("<string>From an error page</string>"))), "");
     EXPECT_EQ(adsFrom(plist("<array><string>Unclosed</array>")), "");
     EXPECT_EQ(adsFrom(std::string()), "");
+}
+
+// A stalled advertisement server holds the screen (which fetches on the main thread) for the
+// fetch's short budget, not for the loader's 30 s: the marquee then shows nothing.
+TEST_F(FetchAdTest, StalledServerEndsWithinTheBudget) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(adsFrom(Response::bytes(plist("<string>Late</string>"))
+                          .stallBeforeHeaders(testsupport::Seconds(20))),
+              "");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took.count(), 10.0);
+    EXPECT_GE(took.count(), FetchAd::kBudgetMs / 1000.0 - 0.5);
 }
 
 // A node the document model cannot wrap raises inside the read, which gives "Network error".
