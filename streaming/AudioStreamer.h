@@ -204,6 +204,8 @@ private:
     void handlePropertyChangeForFileStream(audio::AudioFileStreamID inAudioFileStream,
                                            audio::AudioFileStreamPropertyID inPropertyID,
                                            uint32_t* ioFlags);
+    // A PCM description gives the exact bit rate (bytes per frame x rate x 8).
+    void takeConstantBitRate();
     void handleAudioPackets(const void* inInputData, uint32_t inNumberBytes,
                             uint32_t inNumberPackets,
                             const audio::AudioStreamPacketDescription* inPacketDescriptions);

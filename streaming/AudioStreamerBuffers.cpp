@@ -69,7 +69,11 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
                 err = audio::AudioFileStreamGetProperty(inAudioFileStream,
                                                         audio::kAudioFileStreamProperty_DataFormat,
                                                         &asbdSize, &asbd);
-                if (err) failWithErrorCode(AS_FILE_STREAM_GET_PROPERTY_FAILED);
+                if (err) {
+                    failWithErrorCode(AS_FILE_STREAM_GET_PROPERTY_FAILED);
+                } else {
+                    takeConstantBitRate();
+                }
             }
             break;
 
@@ -107,6 +111,17 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
 
         default: break;
     }
+}
+
+void AudioStreamer::takeConstantBitRate() {
+    // Linear PCM comes without packet descriptions, so no estimate ever forms; its bit rate is
+    // exact from the description, and the duration and seeks follow from it.
+    if (asbd.mFormatID != audio::kAudioFormatLinearPCM || asbd.mBytesPerFrame == 0 ||
+        !(asbd.mSampleRate > 0)) {
+        return;
+    }
+    const double bits = double(asbd.mBytesPerFrame) * asbd.mSampleRate * 8.0;
+    if (bits < double(UINT32_MAX)) bitRate_.store(static_cast<uint32_t>(bits));
 }
 
 void AudioStreamer::handleAudioPackets(

@@ -68,7 +68,8 @@ double AudioStreamer::progress() {
 void AudioStreamer::seekToTime(double newSeekTime) {
     std::lock_guard lock(streamerLock);
     seekWasRequested = true;
-    requestedSeekTime = newSeekTime;
+    // A time before the start is the start (unchecked, it would land at the end).
+    requestedSeekTime = newSeekTime > 0 ? newSeekTime : 0.0;
     // The streaming thread carries the seek out as soon as its event loop returns.
     wakeStreamingThread();
 

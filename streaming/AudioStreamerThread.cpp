@@ -62,6 +62,9 @@ void AudioStreamer::start() {
 
     STREAMER_ASSERT(platform::MainQueue::main().isMainThread(),
                     "Playback can only be started from the main thread.");
+    // Every run starts at byte 0: a seek of the run before no longer offsets the progress.
+    seekTime = 0;
+    lastProgress = 0;
     notificationCenter = &platform::NotificationCenter::defaultCenter();
     // The network library initialises itself (and the TLS library under it) once per process.
     // Done here, on the main thread, so that no streaming thread does it: state the TLS library

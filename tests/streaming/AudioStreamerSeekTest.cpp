@@ -282,3 +282,62 @@ TEST_F(SeekTest, RestartAfterAnUnansweredSeekPlaysFromTheHeader) {
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
     EXPECT_EQ(alerts->count(), 0u);
 }
+
+// A time before the start seeks to the start, not (through an unsigned comparison) to two
+// buffers before the end.
+TEST_F(SeekTest, NegativeSeekGoesToTheStart) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
+    streamer->seekToTime(-30.0);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    EXPECT_LE(range.first, long(packets[1].first)) << server->requests()[1].header("Range");
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    EXPECT_LT(streamer->progress(), 1.0);
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
+// PCM has no packet descriptions, so no bit-rate estimate forms; the description gives the
+// exact rate, and with it the duration and a seek that lands where it should.
+TEST_F(SeekTest, PcmTakesItsBitRateFromTheDescription) {
+    const std::string wav = readFile(fixturePath("pcm16.wav"));
+    server->serve("/song.wav", Response::bytes(wav));
+    useCapture(4);
+    auto streamer = makeStreamer("/song.wav");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    EXPECT_EQ(streamer->calculatedBitRate(), 44100.0 * 4 * 8);
+    const double seconds = double(wav.size() - size_t(Access::dataOffset(*streamer))) / (44100 * 4);
+    EXPECT_NEAR(streamer->duration(), seconds, 0.01);
+
+    streamer->seekToTime(seconds / 2);
+    ASSERT_TRUE(server->waitForRequests(2));
+    const RangeValue range = parseRange(server->requests()[1].header("Range"));
+    EXPECT_NEAR(double(range.first), double(Access::dataOffset(*streamer)) + (wav.size() / 2.0),
+                wav.size() * 0.01);
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > seconds / 2; }));
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
+// Playing again after a stop starts from byte 0, and so does the progress: the seek of the
+// run before no longer adds to it.
+TEST_F(SeekTest, ReplayAfterASeekCountsFromZero) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    streamer->seekToTime(15.0);
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 15.0; }));
+    streamer->stop();
+    ASSERT_TRUE(waitForIdle(*streamer));
+
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    EXPECT_LT(streamer->progress(), 5.0);
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
