@@ -206,6 +206,9 @@ private:
                                            uint32_t* ioFlags);
     // A PCM description gives the exact bit rate (bytes per frame x rate x 8).
     void takeConstantBitRate();
+    // Fails with AS_AUDIO_QUEUE_BUFFER_MISMATCH when the queue handed back a foreign buffer.
+    // Streaming thread, under the streamer lock.
+    void reportBufferMismatch();
     void handleAudioPackets(const void* inInputData, uint32_t inNumberBytes,
                             uint32_t inNumberPackets,
                             const audio::AudioStreamPacketDescription* inPacketDescriptions);
@@ -248,6 +251,11 @@ private:
     // stops waiting, and packets of the old position are dropped instead of queued. Written
     // under the streamer lock, also read under queueBuffersMutex alone.
     std::atomic<bool> seekInterruptsBuffering{false};
+    // The queue handed back a buffer that is not one of the ring's. Set on the queue's thread
+    // under queueBuffersMutex alone (the buffer-done handler never takes the streamer lock: an
+    // immediate stop holding it may be waiting for that very callback); the streaming thread
+    // reports it. Cleared when a run ends.
+    std::atomic<bool> bufferMismatch{false};
     // Guarded by the streamer lock.
     std::optional<HeaderMap> httpHeaders_;
     // Written under the streamer lock; the three public ones are also read without it.

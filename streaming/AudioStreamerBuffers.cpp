@@ -278,8 +278,18 @@ void AudioStreamer::enqueueBuffer() {
     // handler then drops the rest of its batch, and the seek's immediate stop of the queue
     // hands every buffer back before new packets arrive.
     std::unique_lock buffersLock(queueBuffersMutex);
-    queueBufferReadyCondition.wait(
-        buffersLock, [this] { return !inuse[fillBufferIndex] || seekInterruptsBuffering.load(); });
+    queueBufferReadyCondition.wait(buffersLock, [this] {
+        return !inuse[fillBufferIndex] || seekInterruptsBuffering.load() || bufferMismatch.load();
+    });
+    if (bufferMismatch.load()) {
+        buffersLock.unlock();
+        std::lock_guard lock(streamerLock);
+        reportBufferMismatch();
+    }
+}
+
+void AudioStreamer::reportBufferMismatch() {
+    if (bufferMismatch.load()) failWithErrorCode(AS_AUDIO_QUEUE_BUFFER_MISMATCH);
 }
 
 bool AudioStreamer::shouldDropPackets() const {
@@ -355,8 +365,11 @@ void AudioStreamer::handleBufferCompleteForQueue(audio::AudioQueueRef /*inAQ*/,
     }
 
     if (bufIndex == kAQBufferCount) {
-        failWithErrorCode(AS_AUDIO_QUEUE_BUFFER_MISMATCH);
-        std::lock_guard buffersLock(queueBuffersMutex);
+        // Recorded here and reported by the streaming thread, which this wakes.
+        {
+            std::lock_guard buffersLock(queueBuffersMutex);
+            bufferMismatch = true;
+        }
         queueBufferReadyCondition.notify_all();
         return;
     }

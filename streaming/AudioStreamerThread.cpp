@@ -131,6 +131,7 @@ void AudioStreamer::startInternal() {
             isRunning = loop->runOnce(kRunLoopSliceSeconds);
 
             std::lock_guard lock(streamerLock);
+            reportBufferMismatch();
             if (seekWasRequested && !bitRateEstimateIsPending()) {
                 internalSeekToTime(requestedSeekTime);
                 seekWasRequested = false;
@@ -178,6 +179,7 @@ void AudioStreamer::cleanUpStreamingThread() {
         seekByteOffset = 0;
         packetBufferSize = 0;
         seekInterruptsBuffering = false;
+        bufferMismatch = false;
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
         discontinuous = false;

@@ -1,6 +1,8 @@
 // Every failure that can be provoked from outside: the exact error code, one log line, one
 // alert, an idle streamer with nothing left open, and no second chance for that streamer.
 
+#include <chrono>
+#include <future>
 #include <random>
 
 #include "tests/streaming/StreamerTestSupport.h"
@@ -104,4 +106,33 @@ TEST_F(FailureTest, NoSecondRunAfterAnError) {
     EXPECT_EQ(streamer->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
     EXPECT_EQ(logs->count(), 1u);
     EXPECT_EQ(alerts->count(), 1u);
+}
+
+// A buffer handed back that is not one of the ring's is recorded by the buffer-done handler
+// without the streamer lock (which an immediate stop may hold while it waits for that very
+// callback); it wakes a streaming thread waiting for a free buffer, which reports
+// AS_AUDIO_QUEUE_BUFFER_MISMATCH.
+TEST_F(FailureTest, ForeignBufferIsReportedByTheStreamingThread) {
+    const std::string frames = readFile(fixturePath("cbr128-noxing.mp3"));
+    server->serve("/song.mp3", Response::bytes(frames));
+    useCapture(0.05);  // plays slowly, so the ring fills and the thread waits for a buffer
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return Access::buffersUsed(*streamer) == int(kAQBufferCount); }));
+
+    audio::AudioQueueBuffer foreign{};
+    {
+        std::unique_lock held(Access::streamerLock(*streamer));
+        auto handed = std::async(std::launch::async,
+                                 [&] { Access::handleBufferComplete(*streamer, &foreign); });
+        EXPECT_EQ(handed.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+            << "the buffer-done handler waited for the streamer lock";
+        held.unlock();
+        handed.wait();
+    }
+    ASSERT_TRUE(waitForIdle(*streamer, 20));
+    mainQueue->drain();
+    EXPECT_EQ(streamer->errorCode(), AS_AUDIO_QUEUE_BUFFER_MISMATCH);
+    EXPECT_EQ(alerts->count(), 1u);
+    EXPECT_TRUE(Access::handlesAreNone(*streamer));
 }

@@ -71,6 +71,10 @@ struct AudioStreamerTestAccess {
     static void handlePropertyChangeForQueue(AudioStreamer& s, uint32_t id) {
         s.handlePropertyChangeForQueue(nullptr, id);
     }
+    static void handleBufferComplete(AudioStreamer& s, audio::AudioQueueBufferRef buffer) {
+        s.handleBufferCompleteForQueue(nullptr, buffer);
+    }
+    static std::recursive_mutex& streamerLock(AudioStreamer& s) { return s.streamerLock; }
 };
 
 namespace streamertest {
