@@ -120,6 +120,10 @@ ParseStep CafParser::run(const uint8_t* data, size_t size) {
             case State::DataHeader: {
                 if (avail < 4) return needMore(at, 4);  // the edit count
                 at += 4;
+                // The size counts the edit count; less than that is no data chunk at all.
+                if (chunkSize_ != -1 && chunkSize_ < 4) {
+                    return failed(kAudioFileStreamError_InvalidFile);
+                }
                 if (chunkSize_ != -1) dataBytes_ = uint64_t(chunkSize_) - 4;
                 const uint64_t dataStart = position_ ? *position_ + at : 0;
                 if (const OSStatus status = startData(dataStart); status != noErr)
@@ -281,7 +285,7 @@ OSStatus CafParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
     const uint64_t dataStart = uint64_t(description_.dataOffset);
     if (table_) {
         table_->moveTo(uint64_t(packet));
-        const uint64_t at = table_->offsetOf(uint64_t(packet));
+        const uint64_t at = std::max(table_->offsetOf(uint64_t(packet)), dataStart);
         offset = int64_t(at - dataStart);
         position_ = at;
         state_ = State::Packets;

@@ -17,6 +17,8 @@ private:
     bool describe(const uint8_t* frame, const FrameHeader& header,
                   StreamDescription& description) override;
     std::optional<double> tableEstimate(int64_t packet) const override;
+    // Forgets frame and byte counts that no layer III stream can have.
+    void dropImplausibleCounts(const Mp3FrameHeader& mp3, uint32_t frameBytes);
 
     std::optional<Mp3VbrHeader> vbr_;
     uint32_t infoFrameBytes_ = 0;

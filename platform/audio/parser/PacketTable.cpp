@@ -14,6 +14,9 @@ std::optional<PacketTable> PacketTable::build(std::vector<Chunk> chunks,
                                               std::vector<uint32_t> sizes, uint32_t constantSize,
                                               std::vector<uint32_t> frames) {
     PacketTable table;
+    // Where the data starts even when no packet is placed: the end of an empty table.
+    uint64_t dataStart = chunks.empty() ? 0 : UINT64_MAX;
+    for (const Chunk& c : chunks) dataStart = std::min(dataStart, c.offset);
     // Empty chunks place nothing; dropping them keeps the cursor simple.
     std::erase_if(chunks, [](const Chunk& c) { return c.packets == 0; });
     uint64_t count = 0;
@@ -25,6 +28,7 @@ std::optional<PacketTable> PacketTable::build(std::vector<Chunk> chunks,
     }
     uint64_t packet = 0;
     uint64_t previousEnd = 0;
+    if (chunks.empty()) previousEnd = dataStart;
     for (const Chunk& c : chunks) {
         if (c.offset < previousEnd) return std::nullopt;  // out of order or overlapping
         uint64_t bytes = 0;
