@@ -81,4 +81,17 @@ void LoopMainQueue::run() {
     }
 }
 
+void LoopMainQueue::drainPosted() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(mutex_);
+            if (posted_.empty()) return;
+            task = std::move(posted_.front());
+            posted_.pop_front();
+        }
+        task();
+    }
+}
+
 }  // namespace platform

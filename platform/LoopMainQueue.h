@@ -26,6 +26,9 @@ public:
     // Runs tasks and timers on the calling thread until quit() is called (from any thread).
     void run();
     void quit();
+    // Runs the tasks already posted (and those they post), without timers, then returns: what
+    // was queued before the loop quit (an alert, a last state change) still happens.
+    void drainPosted();
 
 private:
     mutable std::mutex mutex_;  // guards posted_, quit_ and mainThread_

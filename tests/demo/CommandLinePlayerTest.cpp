@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "DemoTestSupport.h"
+#include "tests/support/TestHttpServer.h"
 
 using namespace demotest;
 
@@ -63,4 +64,18 @@ TEST(CommandLinePlayer, WritesItsWavCopyWithoutASoundDevice) {
     EXPECT_NE(run.output.find("first sample:"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("wrote 0 frames"), std::string::npos) << run.output;
     EXPECT_GT(std::filesystem::file_size(wav), 44u * 1000);
+}
+
+// Every failed run prints the error's alert: the loop quits on the idle state as soon as it
+// reads it, which can be before the alert queued behind an earlier state change has run.
+TEST(CommandLinePlayer, PrintsTheAlertOfEveryError) {
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(testsupport::TestHttpServer::closedPort()) +
+        "/live.mp3";
+    for (int attempt = 0; attempt < 25; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const ProgramRun run = runProgram(OSTRA_PLAY_BINARY, {"--silent", refused}, 30s);
+        EXPECT_NE(run.exitStatus, std::optional<int>(0)) << run.output;
+        EXPECT_NE(run.output.find("[File Error]"), std::string::npos) << run.output;
+    }
 }

@@ -296,6 +296,9 @@ int main(int argc, char** argv) {
         }
     });
     mainQueue->run();
+    // The observer quits on the idle state as soon as it reads it, which can be while the
+    // error's alert is still queued behind an earlier state change: run what is queued.
+    mainQueue->drainPosted();
 
     // Tear down in order: the input threads, the streaming thread, then the main queue.
     finished = true;
