@@ -88,7 +88,7 @@ void CurlReadStream::scheduleWithRunLoop(const std::shared_ptr<RunLoop>& runLoop
 // The transfer starts once the stream is both open and scheduled, whichever came first.
 void CurlReadStream::startTransfer() {
     if (!opened_ || !loop_ || attached_ || finished_) return;
-    lastActivity_ = Clock::now();
+    restartWatchdog();
     if (loop_->attach(easy_.get())) {
         attached_ = true;
     } else {
@@ -133,7 +133,7 @@ void CurlReadStream::resumeIfRoom() {
     if (!paused_ || !attached_ || ring_.space() < kRefillSpace) return;
     // Cleared first: unpausing hands over the held-back chunk at once, which may pause again.
     paused_ = false;
-    lastActivity_ = Clock::now();
+    restartWatchdog();
     curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
 }
 
@@ -176,6 +176,19 @@ std::optional<CurlReadStream::Clock::time_point> CurlReadStream::checkStall(Cloc
     return lastActivity_ + bound;
 }
 
+void CurlReadStream::restartWatchdog() {
+    lastActivity_ = Clock::now();
+    bytesSinceActivity_ = 0;
+}
+
+void CurlReadStream::noteArrived(size_t bytes) {
+    // Progress is a window's worth of bytes at the slowest rate worth listening to, not any
+    // byte at all: a server that trickles a byte every few seconds is as stuck as a silent one.
+    const double wanted = std::max(1.0, kMinimumBytesPerSecond * options_.stallTimeoutSeconds);
+    bytesSinceActivity_ += bytes;
+    if (double(bytesSinceActivity_) >= wanted) restartWatchdog();
+}
+
 int CurlReadStream::pendingEvent() const {
     if (closed_) return 0;
     // Bytes first: the end and the error come only after the last byte has been read.
@@ -208,7 +221,7 @@ void CurlReadStream::deliver(int event) {
 
 size_t CurlReadStream::onHeader(char* data, size_t size, size_t count, void* self) {
     auto* stream = static_cast<CurlReadStream*>(self);
-    stream->lastActivity_ = Clock::now();
+    stream->noteArrived(size * count);
     stream->takeHeaderLine(std::string_view(data, size * count));
     return size * count;
 }
@@ -240,6 +253,19 @@ void CurlReadStream::startBody() {
     } else if (status_ == 200 && rangeStart_) {
         // The server ignored our Range: drop what lies before the offset we asked for.
         skipRemaining_ = *rangeStart_;
+    } else if (status_ == 206 && rangeStart_) {
+        // A part that starts elsewhere than asked is never played as the asked position:
+        // one that starts earlier is skipped up to it, one that starts later (or cannot be
+        // read) leaves a gap and fails.
+        const auto range = headers_.find("Content-Range");
+        const std::optional<uint64_t> start =
+            range == headers_.end() ? std::nullopt : contentRangeStart(range->second);
+        if (start && *start <= *rangeStart_) {
+            skipRemaining_ = *rangeStart_ - *start;
+        } else {
+            discardBody_ = true;
+            failAfterBody_ = true;
+        }
     }
 }
 
@@ -249,9 +275,11 @@ size_t CurlReadStream::onBody(char* data, size_t size, size_t count, void* self)
 }
 
 size_t CurlReadStream::takeBody(const uint8_t* data, size_t length) {
-    lastActivity_ = Clock::now();
     if (!bodyStarted_) startBody();
-    if (discardBody_) return length;
+    if (discardBody_) {
+        noteArrived(length);
+        return length;
+    }
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipRemaining_, length));
     const size_t keep = length - skip;
     // Pausing hands the same chunk back later, so nothing may be consumed before this check.
@@ -259,6 +287,7 @@ size_t CurlReadStream::takeBody(const uint8_t* data, size_t length) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    noteArrived(length);
     skipRemaining_ -= skip;
     if (keep > 0) {
         ring_.write(data + skip, keep);

@@ -32,6 +32,10 @@ public:
     static constexpr size_t kRingCapacity = 64 * 1024;
     // The transfer is driven again (and unpaused) once this much room is free.
     static constexpr size_t kRefillSpace = 32 * 1024;
+    // The slowest a connection may bring bytes and still count as alive to the stall bound:
+    // far below any audio stream (8 kbit/s is 1,000 bytes a second), far above a server that
+    // trickles a byte every few seconds to keep a dead stream open.
+    static constexpr double kMinimumBytesPerSecond = 10.0;
 
     CurlReadStream(std::string url, ReadStreamOptions options);
     ~CurlReadStream() override;
@@ -53,6 +57,9 @@ public:
     // Fails the transfer when it has gone too long without a byte; returns the time at
     // which that would happen, if the transfer is waiting for one.
     std::optional<Clock::time_point> checkStall(Clock::time_point now);
+    // Counts bytes that arrived towards the watchdog's progress.
+    void noteArrived(size_t bytes);
+    void restartWatchdog();
     // The event the client would get now (0 for none).
     int pendingEvent() const;
     // Hands `event` to the client. The stream may be closed or destroyed by the client.
@@ -91,7 +98,10 @@ private:
     // Set when bytes-available has been delivered; cleared by a read or by new bytes, so
     // that a client that does not read is not called again and again for the same bytes.
     bool bytesSignalled_ = false;
+    // The stall watchdog: when the connection last made progress (started, resumed, or brought
+    // the window's worth of bytes), and the bytes since.
     Clock::time_point lastActivity_{};
+    uint64_t bytesSinceActivity_ = 0;
     std::string error_;
 
     // The response being received; a new status line (a redirect, an interim response)

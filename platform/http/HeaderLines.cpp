@@ -84,6 +84,19 @@ std::optional<uint64_t> rangeStart(std::string_view rangeHeader) {
     return first;
 }
 
+std::optional<uint64_t> contentRangeStart(std::string_view value) {
+    std::string_view text = trim(value);
+    if (text.rfind("bytes", 0) != 0) return std::nullopt;
+    text.remove_prefix(5);
+    text = trim(text);
+    const std::optional<uint64_t> first = leadingNumber(text);
+    if (!first || text.empty() || text.front() != '-') return std::nullopt;
+    text.remove_prefix(1);
+    const std::optional<uint64_t> last = leadingNumber(text);
+    if (!last || *last < *first || text.empty() || text.front() != '/') return std::nullopt;
+    return first;
+}
+
 std::optional<uint64_t> contentLength(std::string_view value) {
     while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) {
         value.remove_prefix(1);

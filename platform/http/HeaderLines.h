@@ -25,6 +25,10 @@ std::string canonicalHeaderName(std::string_view name);
 // number that does not fit.
 std::optional<uint64_t> rangeStart(std::string_view rangeHeader);
 
+// The first byte position of a Content-Range value "bytes A-B/C" (or "bytes A-B/*"); nullopt for
+// any other form.
+std::optional<uint64_t> contentRangeStart(std::string_view value);
+
 // The length a Content-Length value gives: a leading decimal number (after blanks and an
 // optional '+'); nullopt for no number, a negative one or one that does not fit.
 std::optional<uint64_t> contentLength(std::string_view value);

@@ -14,8 +14,9 @@
 //   N bytes skipped here, so the caller always gets the body from where it asked. 416 is end.
 // - Status codes are otherwise not examined: a 404's body arrives as bytes.
 // - Back-pressure: while nobody reads, the transfer pauses once a small internal buffer is
-//   full (64 KiB). A connection that delivers nothing for `stallTimeoutSeconds` (time paused
-//   for back-pressure excluded) gives the error event; so does a refused or unreachable host.
+//   full (64 KiB). A connection that brings no worthwhile throughput for `stallTimeoutSeconds`
+//   (nothing at all, or a trickle of a few bytes; time paused for back-pressure excluded) gives
+//   the error event; so does a refused or unreachable host.
 // - Events: after open, only from inside RunLoop::runOnce on the scheduling thread, one per
 //   run. Bytes-available comes again on a later run while unread bytes remain, provided the
 //   client read since the last one or new bytes arrived (a client that declines to read is

@@ -302,3 +302,20 @@ TEST(ReadStreamStall, SlowButSteadyIsNoError) {
         EXPECT_TRUE(reader.body == body);
     }
 }
+
+// A server that trickles a byte now and then keeps the connection open but brings nothing a
+// listener could use: it ends in the same error as a silent one, within about the bound.
+TEST(ReadStreamStall, TrickleBelowTheFloorGivesError) {
+    TestHttpServer server;
+    server.serve("/trickle.mp3", Response::bytes(sampleBody(1000)).trickle(200ms));
+    ReadStreamOptions options;
+    options.stallTimeoutSeconds = 1.0;  // 10 bytes wanted per second; 5 come
+    StreamReader reader(server.url("/trickle.mp3"), options);
+    ASSERT_TRUE(reader.open());
+    const auto began = Clock::now();
+    ASSERT_TRUE(reader.run(10s));
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    EXPECT_TRUE(reader.failed());
+    EXPECT_GE(seconds, 1.0);
+    EXPECT_LT(reader.body.size(), 100u);
+}
