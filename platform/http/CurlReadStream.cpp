@@ -151,7 +151,8 @@ void CurlReadStream::transferFinished(CURLcode result) {
     // A range past the end answered 416 is the end of the resource, not a failure.
     if (result != CURLE_OK && status_ != 416) {
         failed_ = true;
-        error_ = curl_easy_strerror(result);
+        error_ = wrongRange_ ? "the server sent another part than the one asked for"
+                             : curl_easy_strerror(result);
     }
 }
 
@@ -263,8 +264,7 @@ void CurlReadStream::startBody() {
         if (start && *start <= *rangeStart_) {
             skipRemaining_ = *rangeStart_ - *start;
         } else {
-            discardBody_ = true;
-            failAfterBody_ = true;
+            wrongRange_ = true;
         }
     }
 }
@@ -276,6 +276,8 @@ size_t CurlReadStream::onBody(char* data, size_t size, size_t count, void* self)
 
 size_t CurlReadStream::takeBody(const uint8_t* data, size_t length) {
     if (!bodyStarted_) startBody();
+    // Refusing the bytes ends the transfer with a write error, reported as the error event.
+    if (wrongRange_) return 0;
     if (discardBody_) {
         noteArrived(length);
         return length;

@@ -112,6 +112,8 @@ private:
     bool bodyStarted_ = false;
     bool discardBody_ = false;  // a 416's body is not the resource
     uint64_t skipRemaining_ = 0;
+    // A 206 whose part starts after the byte asked for: the body is refused.
+    bool wrongRange_ = false;
 
     ByteRing ring_;
 };

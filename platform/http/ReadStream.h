@@ -11,7 +11,9 @@
 //   never from https down to http; certificates and host names verified; no compressed
 //   transfer encodings asked for. "ICY 200 OK" is accepted like HTTP 200.
 // - With a Range value "bytes=N-..." a server that ignores it (200 from byte 0) has its first
-//   N bytes skipped here, so the caller always gets the body from where it asked. 416 is end.
+//   N bytes skipped here, so the caller always gets the body from where it asked. So does a
+//   206 whose Content-Range starts before N; one that starts after N (or has none readable)
+//   gives the error event instead of a body from the wrong place. 416 is end.
 // - Status codes are otherwise not examined: a 404's body arrives as bytes.
 // - Back-pressure: while nobody reads, the transfer pauses once a small internal buffer is
 //   full (64 KiB). A connection that brings no worthwhile throughput for `stallTimeoutSeconds`

@@ -62,3 +62,15 @@ TEST(HeaderLines, ContentLength) {
     EXPECT_EQ(contentLength("abc"), std::nullopt);
     EXPECT_EQ(contentLength(""), std::nullopt);
 }
+
+// A Content-Range gives its first byte only in the "bytes A-B/C" form, the length unknown
+// ("*") included; anything else gives nothing.
+TEST(HeaderLines, ContentRangeStart) {
+    using platform::http::contentRangeStart;
+    EXPECT_EQ(contentRangeStart("bytes 100-999/1000"), 100u);
+    EXPECT_EQ(contentRangeStart(" bytes 0-0/*"), 0u);
+    EXPECT_EQ(contentRangeStart("bytes 500-100/1000"), std::nullopt);
+    EXPECT_EQ(contentRangeStart("bytes */1000"), std::nullopt);
+    EXPECT_EQ(contentRangeStart("items 1-2/3"), std::nullopt);
+    EXPECT_EQ(contentRangeStart("bytes 100-999"), std::nullopt);
+}

@@ -116,6 +116,28 @@ TEST(ReadStreamRange, IgnoredRangeIsSkippedLocally) {
     }
 }
 
+// A 206 whose part starts before the byte asked for is skipped up to it; one that starts after
+// it (here the whole file claimed as 500-) fails rather than playing the wrong place.
+TEST(ReadStreamRange, PartialContentFromTheWrongPlace) {
+    TestHttpServer server;
+    const std::string body = sampleBody(10'000);
+    server.serve("/early.mp3", Response::bytes(body)
+                                   .ignoreRange()
+                                   .statusLine("HTTP/1.1 206 Partial Content")
+                                   .header("Content-Range", "bytes 0-9999/10000"));
+    server.serve("/late.mp3", Response::bytes(body.substr(500))
+                                  .ignoreRange()
+                                  .statusLine("HTTP/1.1 206 Partial Content")
+                                  .header("Content-Range", "bytes 500-9999/10000"));
+    expectBody(server.url("/early.mp3"), body.substr(300), withRange("bytes=300-10000"));
+
+    StreamReader reader(server.url("/late.mp3"), withRange("bytes=300-10000"));
+    ASSERT_TRUE(reader.open());
+    ASSERT_TRUE(reader.run());
+    EXPECT_TRUE(reader.failed());
+    EXPECT_TRUE(reader.body.empty());
+}
+
 // A range at or past the end is answered 416, which is the end of the stream, with no bytes.
 TEST(ReadStreamRange, UnsatisfiableRangeEndsTheStream) {
     TestHttpServer server;
