@@ -97,6 +97,20 @@ TEST_F(AppShellTest, SplashFadesInAbout125Ticks) {
     EXPECT_EQ(delegate_->window()->subviews(), (std::vector<ui::View*>{tabBarView()}));
 }
 
+// The fade ticks every hundredth of a second, not sooner: just short of the first tick the
+// splash is still opaque, at it the first step is taken.
+TEST_F(AppShellTest, SplashTicksEveryHundredthOfASecond) {
+    launch();
+    advance(0.0099);
+    EXPECT_FLOAT_EQ(v->alpha(), 1.0f);
+    advance(0.0001);
+    EXPECT_NEAR(v->alpha(), 1.0f - 0.008f, 0.0001f);
+    advance(0.0099);
+    EXPECT_NEAR(v->alpha(), 1.0f - 0.008f, 0.0001f);
+    advance(0.0001);
+    EXPECT_NEAR(v->alpha(), 1.0f - 2 * 0.008f, 0.0001f);
+}
+
 // A splash that is already transparent when the fade starts is taken away on the first tick
 // and its timer stops, rather than waking a hundred times a second for ever.
 TEST_F(AppShellTest, TransparentSplashIsRemovedAndItsTimerStopped) {
