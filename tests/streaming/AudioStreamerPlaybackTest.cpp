@@ -278,3 +278,20 @@ TEST_F(PlaybackTest, RestartAfterStopPlaysFromByteZero) {
     const Pcm second = captured(*sinks[1]);
     EXPECT_TRUE(sameAudio(second, referenceDecode(file, second.sampleRate, second.channels)));
 }
+
+// A second start while the first run goes on changes nothing: one streaming thread, one
+// request, and the run plays to its end as if started once.
+TEST_F(PlaybackTest, StartTwiceIsOneRun) {
+    server->serve("/once.mp3", Response::file(fixturePath("cbr128.mp3")));
+    useCapture(0);
+    auto streamer = makeStreamer("/once.mp3");
+    streamer->start();
+    streamer->start();
+    EXPECT_EQ(AudioStreamer::liveStreamingThreads(), 1);
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+    EXPECT_EQ(server->requests().size(), 1u);
+}
