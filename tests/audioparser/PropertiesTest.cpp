@@ -142,6 +142,16 @@ TEST(PropertiesTest, ReadsAndTheirStatuses) {
 
 // A reader may close the stream from inside a packet callback; the close takes effect when
 // the parse call returns, and no callback follows it.
+// An AAC packet holds at most 768 bytes a channel, so the buffers sized from the bound fill
+// with a few seconds of audio at any bit rate, not with the ADTS length field's 8 KB.
+TEST(PropertiesTest, AdtsPacketBoundFollowsTheChannels) {
+    EXPECT_EQ(parseAll(readFixture("adts-lc.aac"), kAudioFileAAC_ADTSType).packetSizeUpperBound,
+              2 * 768u + 9);
+    EXPECT_EQ(parseAll(readFixture("adts-lc-mono22k.aac"), kAudioFileAAC_ADTSType)
+                  .packetSizeUpperBound,
+              768u + 9);
+}
+
 TEST(PropertiesTest, CloseFromInsideACallback) {
     const std::vector<uint8_t> file = readFixture("cbr128.mp3");
     ParserHarness parser;

@@ -200,6 +200,25 @@ TEST_F(PlaybackTest, SlowlyPacedLiveStreamsReachPlaying) {
     }
 }
 
+// An AAC live stream starts on the head start a station sends, as MP3 does: the buffers are
+// sized from AAC's own packet bound, so three seconds of 128 kbit/s fill them all.
+TEST_F(PlaybackTest, AdtsLiveStreamStartsOnAFewSecondsOfAudio) {
+    const std::string frames = readFile(fixturePath("adts-lc.aac"));
+    server->serve("/live.aac",
+                  Response::live(testsupport::repeating(frames)).pauseAfter(3 * 16000, "held"));
+    useCapture(1);
+    auto streamer = makeStreamer("/live.aac");
+    StateHistory history(*mainQueue, streamer);
+    streamer->start();
+    ASSERT_TRUE(server->waitForPause("held"));
+    EXPECT_TRUE(waitForState(*streamer, AS_STATE_PLAYING))
+        << history.describe() << " error " << streamer->errorCode();
+    server->release("held");
+    streamer->stop();
+    EXPECT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
 // Pause halts playback where it is, progress stays with what was played, and resuming loses
 // and repeats nothing.
 TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {
