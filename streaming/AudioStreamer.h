@@ -224,6 +224,7 @@ private:
     bool bitRateEstimateIsPending() const;
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
+    static bool queueHasDecodedAudio(audio::AudioQueueRef queue);
     void handleInterruptionChangeToState(uint32_t inInterruptionState);
 
     // ---- Fields, in the design's order. ----

@@ -237,6 +237,12 @@ void AudioStreamer::handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                     isRunning != 0) {
                     return;
                 }
+                if (stopReason == AS_STOP_REASON_EOF && !queueHasDecodedAudio(inAQ)) {
+                    // Every packet of the run failed to decode: nothing was played, and an end
+                    // that looks normal would hide it.
+                    failWithErrorCode(AS_AUDIO_STREAMER_FAILED);
+                    stopReason = AS_STOP_REASON_ERROR;
+                }
             }
             setState(AS_STATE_STOPPED);
             wakeStreamingThread();
@@ -248,6 +254,17 @@ void AudioStreamer::handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
             break;
         default: platform::log("AudioQueue changed state in unexpected way."); break;
     }
+}
+
+bool AudioStreamer::queueHasDecodedAudio(audio::AudioQueueRef queue) {
+    uint32_t decoded = 0;
+    uint32_t size = sizeof(decoded);
+    // A queue that cannot say is taken at its word of having played.
+    if (audio::AudioQueueGetProperty(queue, audio::kAudioQueueProperty_HasDecodedAudio, &decoded,
+                                     &size) != 0) {
+        return true;
+    }
+    return decoded != 0;
 }
 
 void AudioStreamer::handleInterruptionChangeToState(uint32_t inInterruptionState) {

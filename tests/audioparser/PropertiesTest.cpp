@@ -147,9 +147,9 @@ TEST(PropertiesTest, ReadsAndTheirStatuses) {
 TEST(PropertiesTest, AdtsPacketBoundFollowsTheChannels) {
     EXPECT_EQ(parseAll(readFixture("adts-lc.aac"), kAudioFileAAC_ADTSType).packetSizeUpperBound,
               2 * 768u + 9);
-    EXPECT_EQ(parseAll(readFixture("adts-lc-mono22k.aac"), kAudioFileAAC_ADTSType)
-                  .packetSizeUpperBound,
-              768u + 9);
+    EXPECT_EQ(
+        parseAll(readFixture("adts-lc-mono22k.aac"), kAudioFileAAC_ADTSType).packetSizeUpperBound,
+        768u + 9);
 }
 
 TEST(PropertiesTest, CloseFromInsideACallback) {

@@ -84,6 +84,27 @@ TEST_F(FailureTest, GarbageBytes) {
                   {AS_FILE_STREAM_PARSE_BYTES_FAILED, AS_AUDIO_DATA_NOT_FOUND});
 }
 
+// An MP4 whose index is sound but whose audio data is not: every packet is queued and none
+// decodes. That run played nothing, so it fails rather than ending like a finished programme.
+TEST_F(FailureTest, NothingDecodes) {
+    std::string file = readFile(fixturePath("aac.m4a"));
+    const size_t mdat = file.find("mdat");
+    ASSERT_NE(mdat, std::string::npos);
+    const auto box = static_cast<unsigned char*>(static_cast<void*>(&file[mdat - 4]));
+    const size_t boxSize =
+        size_t(box[0]) << 24 | size_t(box[1]) << 16 | size_t(box[2]) << 8 | box[3];
+    std::fill(file.begin() + int64_t(mdat + 4), file.begin() + int64_t(mdat - 4 + boxSize), '\xff');
+    server->serve("/undecodable.m4a", Response::bytes(file));
+    useCapture(0);
+    auto streamer = makeStreamer("/undecodable.m4a");
+    StateHistory history(*mainQueue, streamer);
+    expectFailure(*streamer, {AS_AUDIO_STREAMER_FAILED});
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_ERROR);
+    EXPECT_TRUE(history.contains(AS_STATE_PLAYING));
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(AS_AUDIO_STREAMER_FAILED),
+              std::string("Audio playback failed"));
+}
+
 // After an error the streamer cannot play again: a new start leaves its loop at once and the
 // first error stays, with nothing more logged or shown.
 TEST_F(FailureTest, NoSecondRunAfterAnError) {

@@ -44,10 +44,16 @@ OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID
 OSStatus AudioQueueGetProperty(AudioQueueRef queue, AudioQueuePropertyID propertyID, void* outData,
                                uint32_t* ioDataSize) {
     if (!queue || !outData || !ioDataSize) return kAudioQueueErr_InvalidParameter;
-    if (propertyID != kAudioQueueProperty_IsRunning) return kAudioQueueErr_InvalidProperty;
+    if (propertyID != kAudioQueueProperty_IsRunning &&
+        propertyID != kAudioQueueProperty_HasDecodedAudio) {
+        return kAudioQueueErr_InvalidProperty;
+    }
     if (*ioDataSize < sizeof(uint32_t)) return kAudioQueueErr_InvalidPropertySize;
     *ioDataSize = sizeof(uint32_t);
-    return OutputQueue::from(queue)->isRunning(static_cast<uint32_t*>(outData));
+    auto* value = static_cast<uint32_t*>(outData);
+    if (propertyID == kAudioQueueProperty_HasDecodedAudio)
+        return OutputQueue::from(queue)->hasDecodedAudio(value);
+    return OutputQueue::from(queue)->isRunning(value);
 }
 
 OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID propertyID,

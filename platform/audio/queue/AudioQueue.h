@@ -65,6 +65,9 @@ struct AudioQueueBuffer {
 using AudioQueueBufferRef = AudioQueueBuffer*;
 
 constexpr AudioQueuePropertyID kAudioQueueProperty_IsRunning = fourCC("aqrn");
+// Read-only, uint32_t: 1 once any packet enqueued on this queue has decoded to audio. Tells a
+// run whose packets all failed to decode (nothing was played) from one that played.
+constexpr AudioQueuePropertyID kAudioQueueProperty_HasDecodedAudio = fourCC("aqda");
 // The stream's magic cookie as the parser hands it on: the AudioSpecificConfig for AAC, the
 // 36-byte 'alac' atom for ALAC.
 constexpr AudioQueuePropertyID kAudioQueueProperty_MagicCookie = fourCC("aqmc");
@@ -97,7 +100,7 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                              void* runLoopMode, uint32_t flags, AudioQueueRef* outQueue);
 OSStatus AudioQueueAddPropertyListener(AudioQueueRef queue, AudioQueuePropertyID propertyID,
                                        AudioQueuePropertyListenerProc proc, void* userData);
-// Reads 'aqrn' (uint32_t, 1 while running).
+// Reads 'aqrn' (uint32_t, 1 while running) and 'aqda'.
 OSStatus AudioQueueGetProperty(AudioQueueRef queue, AudioQueuePropertyID propertyID, void* outData,
                                uint32_t* ioDataSize);
 OSStatus AudioQueueSetProperty(AudioQueueRef queue, AudioQueuePropertyID propertyID,

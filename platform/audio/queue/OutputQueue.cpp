@@ -54,6 +54,13 @@ OSStatus OutputQueue::isRunning(uint32_t* outRunning) {
     return noErr;
 }
 
+OSStatus OutputQueue::hasDecodedAudio(uint32_t* outDecoded) {
+    std::lock_guard lock(mutex_);
+    if (disposed_) return kAudioQueueErr_DisposalPending;
+    *outDecoded = decodedAudio_.load() ? 1 : 0;
+    return noErr;
+}
+
 OSStatus OutputQueue::setMagicCookie(const void* data, uint32_t size) {
     if (!data && size > 0) return kAudioQueueErr_InvalidParameter;
     std::lock_guard lock(mutex_);
@@ -515,6 +522,7 @@ void OutputQueue::waitForWork(std::unique_lock<std::mutex>& lock) {
 
 void OutputQueue::onDecodedFrame(const AVFrame& frame) {
     if (frame.sample_rate <= 0 || frame.ch_layout.nb_channels <= 0) return;
+    if (frame.nb_samples > 0) decodedAudio_.store(true);
     if (!resampler_) {
         // The first audio decides the sink's format: the decoder's own rate and channels.
         const AudioSinkFormat wanted{frame.sample_rate, frame.ch_layout.nb_channels};

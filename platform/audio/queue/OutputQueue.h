@@ -17,6 +17,7 @@
 // Lock order: a caller's own locks, then mutex_, then the sink's (SDL's device lock, the capture
 // sink's mutex). No callback is ever called with mutex_ held.
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -49,6 +50,7 @@ public:
     // Any thread (see AudioQueue.h for which may be called while holding what).
     OSStatus addIsRunningListener(AudioQueuePropertyListenerProc proc, void* userData);
     OSStatus isRunning(uint32_t* outRunning);
+    OSStatus hasDecodedAudio(uint32_t* outDecoded);
     OSStatus setMagicCookie(const void* data, uint32_t size);
     OSStatus allocateBuffer(uint32_t size, AudioQueueBufferRef* outBuffer);
     OSStatus enqueue(AudioQueueBufferRef buffer, uint32_t descCount,
@@ -152,6 +154,9 @@ private:
     std::unique_ptr<AudioResampler> resampler_;
     uint64_t threadGeneration_ = 0;
     std::vector<float> converted_;
+
+    // Set by the queue's thread at the first decoded frame; read by any thread.
+    std::atomic<bool> decodedAudio_{false};
 
     std::thread thread_;  // last: started once everything above exists
 };
