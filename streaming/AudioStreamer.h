@@ -222,6 +222,7 @@ private:
     void internalSeekToTime(double newSeekTime);
     bool seekCanBeCarriedOut() const;
     bool bitRateEstimateIsPending() const;
+    void settleBitRateEstimateAtEnd();
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
     static bool queueHasDecodedAudio(audio::AudioQueueRef queue);

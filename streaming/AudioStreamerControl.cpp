@@ -101,6 +101,17 @@ bool AudioStreamer::bitRateEstimateIsPending() const {
            count <= kBitRateMinSamplePackets;
 }
 
+void AudioStreamer::settleBitRateEstimateAtEnd() {
+    // At the end of the data every packet of the resource has been counted: a resource of 50
+    // described packets or fewer will never bring the estimate, so its own average is the bit
+    // rate. Without this a seek in it would wait for good and its duration would read 0.
+    if (!bitRateEstimateIsPending()) return;
+    const uint64_t count = processedPacketsCount.load();
+    const uint64_t averagePacketByteSize = processedPacketsSizeTotal.load() / count;
+    const double bits = 8.0 * static_cast<double>(averagePacketByteSize) / packetDuration.load();
+    if (bits >= 1.0 && bits < double(UINT32_MAX)) bitRate_.store(static_cast<uint32_t>(bits));
+}
+
 void AudioStreamer::internalSeekToTime(double newSeekTime) {
     std::lock_guard lock(streamerLock);
     if (!seekCanBeCarriedOut()) return;

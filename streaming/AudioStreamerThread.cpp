@@ -257,6 +257,10 @@ void AudioStreamer::handleEndOfStream() {
     {
         std::lock_guard lock(streamerLock);
         if (isFinishing()) return;
+        settleBitRateEstimateAtEnd();
+        // A seek that waited for the estimate replaces this stream on the loop's next turn;
+        // ending the run now would drop it, and with it everything after the seek.
+        if (seekWasRequested && seekCanBeCarriedOut()) return;
         flushPartialBuffer = bytesFilled != 0;
         // Flushing first lets the start rule start a queue that never reached its threshold.
         if (flushPartialBuffer && state_.load() == AS_STATE_WAITING_FOR_DATA) {

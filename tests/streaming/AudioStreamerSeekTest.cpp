@@ -341,3 +341,32 @@ TEST_F(SeekTest, ReplayAfterASeekCountsFromZero) {
     streamer->stop();
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
 }
+
+// A resource of fewer packets than the bit-rate estimate needs never brings one: at its end
+// the packets it had are the estimate, and the seek that waited for it is carried out. Here
+// the seek comes while the download is held after a few packets, so the packets after it are
+// dropped and only the ranged request can bring the rest.
+TEST_F(SeekTest, SeekInAResourceTooShortForTheEstimate) {
+    const std::string shortFile = readFile(fixturePath("cbr128-noxing.mp3")).substr(0, 16000);
+    server->serve("/short.mp3", Response::bytes(shortFile).pauseAfter(5000, "held"));
+    useCapture(0);
+    auto streamer = makeStreamer("/short.mp3");
+    streamer->start();
+    ASSERT_TRUE(server->waitForPause("held"));
+    ASSERT_TRUE(runUntil([&] { return streamer->calculatedBitRate() != 0; }));
+    streamer->seekToTime(0.5);
+    server->release("held");
+    ASSERT_TRUE(server->waitForRequests(2));
+    EXPECT_TRUE(server->requests()[1].hasHeader("Range"));
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+
+    // 38 packets, about a second: half of it follows the target.
+    const double seconds = streamer->duration();
+    EXPECT_NEAR(seconds, 38 * kPacketSeconds, 3 * kPacketSeconds);
+    auto sink = lastSink();
+    ASSERT_TRUE(sink);
+    const double played = double(captured(*sink).frames()) / 44100.0;
+    EXPECT_NEAR(played, seconds - 0.5, 4 * kPacketSeconds);
+}
