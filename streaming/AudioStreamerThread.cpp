@@ -271,6 +271,16 @@ void AudioStreamer::handleEndOfStream() {
     if (flushPartialBuffer) enqueueBuffer();
 
     std::lock_guard lock(streamerLock);
+    if (state_.load() == AS_STATE_WAITING_FOR_DATA && audioQueue && buffersUsed.load() > 0) {
+        // Fewer buffers than the start threshold are queued, and the last enqueue (a full
+        // description array) left no partial buffer to flush: start what is queued.
+        setState(AS_STATE_WAITING_FOR_QUEUE_TO_START);
+        err = audio::AudioQueueStart(audioQueue, nullptr);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
+            return;
+        }
+    }
     if (state_.load() == AS_STATE_WAITING_FOR_DATA) {
         // The queue never started and no partial buffer was left: no audio came.
         failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
