@@ -24,7 +24,17 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
     if (isFinishing()) return;
 
     switch (inPropertyID) {
-        case audio::kAudioFileStreamProperty_ReadyToProducePackets: discontinuous = true; break;
+        case audio::kAudioFileStreamProperty_ReadyToProducePackets:
+            discontinuous = true;
+            // Without a length a resource can never seek, so nothing is indexed for seeks: a
+            // live stream would otherwise grow the index for as long as it plays.
+            if (fileLength.load() == 0) {
+                const uint32_t wanted = 0;
+                (void)audio::AudioFileStreamSetProperty(
+                    inAudioFileStream, audio::kAudioFileStreamProperty_SeekIndexWanted,
+                    sizeof wanted, &wanted);
+            }
+            break;
 
         case audio::kAudioFileStreamProperty_DataOffset: {
             int64_t offset = 0;

@@ -190,6 +190,54 @@ TEST(SeekTest, IndexGrowsAcrossSeeks) {
     EXPECT_EQ(uint64_t(offset), probe[probe.size() - 3].position);
 }
 
+// A reader that can never reposition says so: the frames seen are not indexed (a live stream
+// would grow the index for hours), what was indexed is dropped, and a seek is only estimated.
+// Set before any byte, the choice reaches the parser picked later; the default indexes.
+TEST(SeekTest, NoIndexForAReaderThatCannotReposition) {
+    const std::vector<uint8_t> file = readFixture("cbr128-noxing.mp3");
+    for (const bool setEarly : {true, false}) {
+        SCOPED_TRACE(setEarly);
+        ParserHarness parser;
+        const uint32_t no = 0;
+        uint32_t value = 1;
+        uint32_t size = sizeof value;
+        bool writable = false;
+        EXPECT_EQ(AudioFileStreamGetPropertyInfo(
+                      parser.stream(), kAudioFileStreamProperty_SeekIndexWanted, &size, &writable),
+                  noErr);
+        EXPECT_TRUE(writable);
+        if (setEarly) {
+            ASSERT_EQ(
+                AudioFileStreamSetProperty(
+                    parser.stream(), kAudioFileStreamProperty_SeekIndexWanted, sizeof no, &no),
+                noErr);
+        }
+        ASSERT_EQ(parser.pushChunked(file, 0, file.size() / 2, fixedChunks(2048)), noErr);
+        int64_t offset = 0;
+        bool estimated = false;
+        ASSERT_EQ(parser.seek(10, offset, estimated), noErr);
+        EXPECT_EQ(estimated, setEarly);
+        if (!setEarly) {
+            ASSERT_EQ(
+                AudioFileStreamSetProperty(
+                    parser.stream(), kAudioFileStreamProperty_SeekIndexWanted, sizeof no, &no),
+                noErr);
+            ASSERT_EQ(parser.seek(10, offset, estimated), noErr);
+            EXPECT_TRUE(estimated);
+        }
+        ASSERT_EQ(AudioFileStreamGetProperty(
+                      parser.stream(), kAudioFileStreamProperty_SeekIndexWanted, &size, &value),
+                  noErr);
+        EXPECT_EQ(value, 0u);
+        EXPECT_EQ(AudioFileStreamSetProperty(parser.stream(),
+                                             kAudioFileStreamProperty_SeekIndexWanted, 2, &no),
+                  kAudioFileStreamError_BadPropertySize);
+        EXPECT_EQ(AudioFileStreamSetProperty(parser.stream(), kAudioFileStreamProperty_BitRate,
+                                             sizeof no, &no),
+                  kAudioFileStreamError_UnsupportedProperty);
+    }
+}
+
 // Bytes of unknown origin cannot be placed in an MP4 sample table.
 TEST(SeekTest, UnplaceableDiscontinuityInMp4) {
     const std::vector<uint8_t> file = readFixture("aac.m4a");

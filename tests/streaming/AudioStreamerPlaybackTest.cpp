@@ -159,6 +159,8 @@ TEST_F(PlaybackTest, LiveStreamPlaysWithoutLengthAndStopsQuickly) {
         << ::testing::PrintToString(logs->lines());
     ASSERT_TRUE(runUntil([&] { return streamer->progress() > 0.3; }));
     streamer->seekToTime(5);  // dropped: a stream without a length cannot seek
+    // So its parser indexes nothing for seeks, however long it plays.
+    EXPECT_EQ(Access::parserIndexesForSeeks(*streamer), std::optional(false));
 
     EXPECT_EQ(streamer->duration(), 0.0);
     EXPECT_EQ(Access::fileLength(*streamer), 0);
@@ -301,6 +303,8 @@ TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {
     ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
     ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
 
+    // A file with a length can seek, so its parser keeps the index.
+    EXPECT_EQ(Access::parserIndexesForSeeks(*streamer), std::optional(true));
     streamer->pause();
     EXPECT_EQ(streamer->state(), AS_STATE_PAUSED);
     auto sink = lastSink();

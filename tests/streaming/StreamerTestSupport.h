@@ -34,6 +34,19 @@ struct AudioStreamerTestAccess {
         std::lock_guard lock(s.streamerLock);
         return s.stopReason;
     }
+    // Whether the streamer's parser keeps a seek index (none while no parser is open).
+    static std::optional<bool> parserIndexesForSeeks(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        if (!s.audioFileStream) return std::nullopt;
+        uint32_t wanted = 0;
+        uint32_t size = sizeof wanted;
+        if (audio::AudioFileStreamGetProperty(s.audioFileStream,
+                                              audio::kAudioFileStreamProperty_SeekIndexWanted,
+                                              &size, &wanted) != 0) {
+            return std::nullopt;
+        }
+        return wanted != 0;
+    }
     static double packetDuration(AudioStreamer& s) { return s.packetDuration.load(); }
     static double seekTime(AudioStreamer& s) {
         std::lock_guard lock(s.streamerLock);

@@ -101,6 +101,7 @@ struct OpaqueAudioFileStream final : parsing::ParserOutput {
     OSStatus failure = noErr;
     bool inCall = false;
     bool closeRequested = false;
+    bool seekIndexWanted = true;
     // A discontinuity (or seek) whose first packets have not come out yet.
     bool gapOpen = false;
 };
@@ -185,6 +186,10 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
     auto fixed = [](const void* p, uint32_t size) { return PropertyValue{noErr, p, size, false}; };
     if (id == kAudioFileStreamProperty_ReadyToProducePackets) {
         scratch32 = s->ready ? 1 : 0;
+        return fixed(&scratch32, 4);
+    }
+    if (id == kAudioFileStreamProperty_SeekIndexWanted) {
+        scratch32 = s->seekIndexWanted ? 1 : 0;
         return fixed(&scratch32, 4);
     }
     const bool known =
@@ -280,7 +285,7 @@ OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
     const PropertyValue value = valueOf(stream, propertyID, scratch32, scratch64);
     if (value.status != noErr) return value.status;
     if (outPropertyDataSize) *outPropertyDataSize = value.size;
-    if (outWritable) *outWritable = false;
+    if (outWritable) *outWritable = propertyID == kAudioFileStreamProperty_SeekIndexWanted;
     return noErr;
 }
 
@@ -304,6 +309,19 @@ OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPro
     }
     std::memcpy(outPropertyData, value.data, size);
     *ioPropertyDataSize = size;
+    return noErr;
+}
+
+OSStatus AudioFileStreamSetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID propertyID,
+                                    uint32_t propertyDataSize, const void* propertyData) {
+    if (!stream || !propertyData) return kAudioFileStreamError_IllegalOperation;
+    if (propertyID != kAudioFileStreamProperty_SeekIndexWanted)
+        return kAudioFileStreamError_UnsupportedProperty;
+    if (propertyDataSize != sizeof(uint32_t)) return kAudioFileStreamError_BadPropertySize;
+    uint32_t wanted = 0;
+    std::memcpy(&wanted, propertyData, sizeof wanted);
+    stream->seekIndexWanted = wanted != 0;
+    stream->parser->setSeekIndexWanted(stream->seekIndexWanted);
     return noErr;
 }
 

@@ -49,6 +49,9 @@ constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_PacketSizeUpperBoun
 constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_MaximumPacketSize = fourCC("psze");
 constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_MagicCookieData = fourCC("mgic");
 constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_BitRate = fourCC("brat");
+// uint32_t, writable, 1 until the reader sets 0: a reader that can never reposition (no
+// length) says so, and the parser keeps no index of the packets seen for exact seeks.
+constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_SeekIndexWanted = fourCC("sidw");
 
 // Flags.
 constexpr uint32_t kAudioFileStreamParseFlag_Discontinuity = 1;
@@ -91,6 +94,10 @@ OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,
 
 OSStatus AudioFileStreamGetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID propertyID,
                                     uint32_t* ioPropertyDataSize, void* outPropertyData);
+
+// Only 'sidw' is writable; it may be set from inside the callbacks.
+OSStatus AudioFileStreamSetProperty(AudioFileStreamID stream, AudioFileStreamPropertyID propertyID,
+                                    uint32_t propertyDataSize, const void* propertyData);
 
 // Byte offset, within the audio data, of the packet `packetOffset`. ioFlags bit 0 comes back
 // set when the offset is an estimate.

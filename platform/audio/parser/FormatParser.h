@@ -64,6 +64,10 @@ public:
     // place when it is estimated (a reader may well choose its own offset then).
     virtual OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) = 0;
 
+    // False when the reader can never reposition (a resource without a length): a parser then
+    // keeps nothing for exact seeks that grows with the stream, and drops what it kept.
+    virtual void setSeekIndexWanted(bool /*wanted*/) {}
+
 protected:
     // Passes over what is left of a skipped chunk or tag as the bytes stream by, so that one of
     // any size is never held; true once all of it is past.

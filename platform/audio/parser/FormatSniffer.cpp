@@ -62,6 +62,7 @@ std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p,
 ParseStep FormatSniffer::handOver(std::unique_ptr<FormatParser> parser, const uint8_t* data,
                                   size_t size, size_t at) {
     chosen_ = std::move(parser);
+    chosen_->setSeekIndexWanted(seekIndexWanted_);
     ParseStep step = chosen_->parse(data + at, size - at);
     step.consumed += at;
     return step;
@@ -159,6 +160,11 @@ void FormatSniffer::discontinuity() {
     atStart_ = false;
     skipRemaining_ = 0;
     junk_ = 0;
+}
+
+void FormatSniffer::setSeekIndexWanted(bool wanted) {
+    seekIndexWanted_ = wanted;
+    if (chosen_) chosen_->setSeekIndexWanted(wanted);
 }
 
 OSStatus FormatSniffer::seek(int64_t packet, int64_t& offset, bool& estimated) {

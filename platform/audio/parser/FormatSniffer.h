@@ -26,6 +26,7 @@ public:
     ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
+    void setSeekIndexWanted(bool wanted) override;
 
 private:
     std::unique_ptr<FormatParser> containerAt(const uint8_t* p,
@@ -36,6 +37,7 @@ private:
     ParserOutput& output_;
     uint32_t hint_;
     std::unique_ptr<FormatParser> chosen_;
+    bool seekIndexWanted_ = true;
     // File offset of data[0] in the current call, when known.
     std::optional<uint64_t> position_ = 0;
     // True until something other than a tag went by: containers only start there.

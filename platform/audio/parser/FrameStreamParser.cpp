@@ -166,8 +166,8 @@ void FrameStreamParser::addPacket(size_t at, const FrameHeader& header) {
     if (!position_ || !nextPacket_) return;
     const uint64_t file = *position_ + at;
     const uint64_t start = uint64_t(description_.dataOffset);
-    if (*nextPacket_ == index_.size() && index_.size() < kMaxIndexedFrames && file >= start &&
-        file - start <= UINT32_MAX) {
+    if (indexWanted_ && *nextPacket_ == index_.size() && index_.size() < kMaxIndexedFrames &&
+        file >= start && file - start <= UINT32_MAX) {
         index_.push_back(uint32_t(file - start));
         indexedEnd_ = file - start + header.frameLength;
     }
@@ -189,6 +189,13 @@ void FrameStreamParser::discontinuity() {
     skipRemaining_ = 0;
     junk_ = 0;
     batch_.clear();
+}
+
+void FrameStreamParser::setSeekIndexWanted(bool wanted) {
+    indexWanted_ = wanted;
+    if (wanted) return;
+    index_ = {};
+    indexedEnd_ = 0;
 }
 
 OSStatus FrameStreamParser::seek(int64_t packet, int64_t& offset, bool& estimated) {

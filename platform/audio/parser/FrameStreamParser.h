@@ -27,6 +27,7 @@ public:
     ParseStep parse(const uint8_t* data, size_t size) override;
     void discontinuity() override;
     OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) override;
+    void setSeekIndexWanted(bool wanted) override;
 
 protected:
     // `start`: file offset of the first byte the parser will see, when known.
@@ -69,6 +70,7 @@ private:
     // Offsets, counted from the data offset, of packets 0..n-1.
     std::vector<uint32_t> index_;
     uint64_t indexedEnd_ = 0;  // offset just past the last indexed packet
+    bool indexWanted_ = true;
 
     std::vector<AudioStreamPacketDescription> batch_;
 };
