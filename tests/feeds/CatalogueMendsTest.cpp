@@ -143,6 +143,27 @@ TEST_F(CatalogueMends, RefreshBacksOffByDoubling) {
     }
 }
 
+// In the app the first wait after a failure is a whole second: the second request never
+// comes sooner.
+TEST_F(CatalogueMends, FirstBackOffOfTheAppIsOneSecond) {
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    TestHttpServer server;
+    server.serve("/dev/feed/", [&](const RecordedRequest&) {
+        std::lock_guard lock(mutex);
+        times.push_back(std::chrono::steady_clock::now());
+        return Response::notFound();
+    });
+    writeCache(rssFeed(morningShows()));
+    OnDemandCatalogue catalogue(server.url("/dev/feed/"), [] {});
+    catalogue.getLocaXML();
+    ASSERT_TRUE(server.waitForRequests(2));
+    ASSERT_TRUE(refresh().shutdown());
+    std::lock_guard lock(mutex);
+    ASSERT_GE(times.size(), 2u);
+    EXPECT_GE(std::chrono::duration<double>(times[1] - times[0]).count(), 1.0);
+}
+
 // A process killed while it wrote the cache leaves its temporary file; the next showing
 // removes it, and leaves alone the temporary files of processes that still run.
 TEST_F(CatalogueMends, AbandonedTemporaryFilesAreRemoved) {

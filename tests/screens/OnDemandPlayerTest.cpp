@@ -137,6 +137,21 @@ TEST_F(PlayerScreenTest, TimePlayedInWholeMinutes) {
     EXPECT_NEAR(player->progressSlider()->value(), 50, 4);
 }
 
+// The progress timer of a programme ticks every one and a half seconds: caught just after a
+// tick, the label stays as it is until just short of the next one, and is written at it.
+TEST_F(PlayerScreenTest, ProgressTicksEveryOneAndAHalfSeconds) {
+    serveProgramme("/p90.mp3", screentest::programmeBytes(90 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p90.mp3");
+    ASSERT_TRUE(waitUntilSeekable(player));
+    player->lbltime()->setText("stale");
+    ASSERT_TRUE(runUntilAdvancing([&] { return label(player) != "stale"; }, 0.005));
+    player->lbltime()->setText("stale");
+    advance(1.48);
+    EXPECT_EQ(label(player), "stale");
+    advance(0.03);
+    EXPECT_NE(label(player), "stale");
+}
+
 // The slider is for programmes longer than 20 s: exactly 20 s keeps it disabled and the label
 // as it was, and a short programme that plays never enables it.
 TEST_F(PlayerScreenTest, SliderOnlyForProgrammesLongerThanTwentySeconds) {

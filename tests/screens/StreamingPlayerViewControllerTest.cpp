@@ -142,6 +142,22 @@ TEST_F(BasicPlayerTest, ReturnKeepsAnExistingStreamer) {
     EXPECT_EQ(requestsFor("/second.mp3"), 0u);
 }
 
+// The basic player's progress timer ticks every tenth of a second: caught just after a tick,
+// the label stays as it is until just short of the next one, and is written at it.
+TEST_F(BasicPlayerTest, ProgressTicksEveryTenthOfASecond) {
+    serveProgramme("/p40.mp3", screentest::programmeBytes(40 * 16000));
+    type("/p40.mp3");
+    press();
+    ASSERT_TRUE(runUntilAdvancing([&] { return settledSeconds(label(), 40); }, 0.1)) << label();
+    screen->positionLabel()->setText("stale");
+    ASSERT_TRUE(runUntilAdvancing([&] { return label() != "stale"; }, 0.002));
+    screen->positionLabel()->setText("stale");
+    advance(0.095);
+    EXPECT_EQ(label(), "stale");
+    advance(0.01);
+    EXPECT_NE(label(), "stale");
+}
+
 // A live stream has no duration: the slider stays disabled and moving it requests nothing.
 TEST_F(BasicPlayerTest, LiveStreamCannotBeSought) {
     serveLive("/live");
