@@ -2,7 +2,6 @@
 // the capture sink, and the deterministic main queue.
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 
 #include "platform/audio/AudioSession.h"
@@ -222,62 +221,15 @@ TEST_F(PlaybackTest, AdtsLiveStreamStartsOnAFewSecondsOfAudio) {
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
 }
 
-namespace {
-
-void appendBigEndian(std::string& out, uint64_t value, int bytes) {
-    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out.push_back(char(value >> shift));
-}
-
-void appendChunk(std::string& out, const char* type, const std::string& body) {
-    out.append(type, 4);
-    appendBigEndian(out, body.size(), 8);
-    out += body;
-}
-
-// A CAF of MP3 packets with the given sizes and bytes, its packet table ahead of the data.
-std::string mp3Caf(const std::vector<std::string>& packets) {
-    std::string desc;
-    const double rate = 44100;
-    uint64_t rateBits = 0;
-    std::memcpy(&rateBits, &rate, sizeof rate);
-    appendBigEndian(desc, rateBits, 8);
-    desc += ".mp3";
-    for (uint32_t field : {0u, 0u, 1152u, 2u, 0u}) appendBigEndian(desc, field, 4);
-    std::string pakt;
-    appendBigEndian(pakt, packets.size(), 8);
-    appendBigEndian(pakt, packets.size() * 1152, 8);
-    appendBigEndian(pakt, 0, 8);  // priming and remainder frames
-    std::string data(4, '\0');    // edit count
-    for (const std::string& packet : packets) {
-        std::string size;
-        for (uint32_t v = uint32_t(packet.size()); v; v >>= 7)
-            size.insert(size.begin(), char(v & 0x7f));
-        for (size_t i = 0; i + 1 < size.size(); ++i) size[i] = char(size[i] | 0x80);
-        pakt += size;
-        data += packet;
-    }
-    std::string file("caff\0\1\0\0", 8);
-    appendChunk(file, "desc", desc);
-    appendChunk(file, "pakt", pakt);
-    appendChunk(file, "data", data);
-    return file;
-}
-
-}  // namespace
-
 // A buffer is handed over when its description array is full, so the data can end with
 // nothing left in the partial buffer and fewer buffers queued than the start threshold: what
 // is queued is still played. Here one large packet sizes the buffers, and ten real frames plus
 // 502 one-byte packets (which do not decode) fill the second buffer's 512 descriptions.
 TEST_F(PlaybackTest, EndRightAfterAFullDescriptionArrayPlaysWhatIsQueued) {
-    const std::string mp3 = readFile(fixturePath("cbr128-noxing.mp3"));
-    const auto frames = packetList("cbr128-noxing.mp3");
+    const std::vector<std::string> frames = fixturePackets("cbr128-noxing.mp3");
     std::vector<std::string> packets;
-    auto frame = [&](size_t i) {
-        return mp3.substr(size_t(frames[i].first), size_t(frames[i].second));
-    };
-    packets.push_back(frame(0) + std::string(8000 - size_t(frames[0].second), '\0'));
-    for (size_t i = 1; i <= 10; ++i) packets.push_back(frame(i));
+    packets.push_back(frames[0] + std::string(8000 - frames[0].size(), '\0'));
+    for (size_t i = 1; i <= 10; ++i) packets.push_back(frames[i]);
     for (size_t i = 0; i < 502; ++i) packets.push_back(std::string(1, '\0'));
     server->serve("/tiny.caf", Response::bytes(mp3Caf(packets)));
     useCapture(0);

@@ -4,12 +4,27 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/MainQueue.h"
 
 namespace streamertest {
+
+namespace {
+
+void appendBigEndian(std::string& out, uint64_t value, int bytes) {
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out.push_back(char(value >> shift));
+}
+
+void appendChunk(std::string& out, const char* type, const std::string& body) {
+    out.append(type, 4);
+    appendBigEndian(out, body.size(), 8);
+    out += body;
+}
+
+}  // namespace
 
 void RecordingMainQueue::post(std::function<void()> task) {
     {
@@ -105,11 +120,47 @@ Pcm captured(const audio::CaptureAudioSink& sink) {
     return pcm;
 }
 
+std::string mp3Caf(const std::vector<std::string>& packets) {
+    std::string desc;
+    const double rate = 44100;
+    uint64_t rateBits = 0;
+    std::memcpy(&rateBits, &rate, sizeof rate);
+    appendBigEndian(desc, rateBits, 8);
+    desc += ".mp3";
+    for (uint32_t field : {0u, 0u, 1152u, 2u, 0u}) appendBigEndian(desc, field, 4);
+    std::string pakt;
+    appendBigEndian(pakt, packets.size(), 8);
+    appendBigEndian(pakt, packets.size() * 1152, 8);
+    appendBigEndian(pakt, 0, 8);  // priming and remainder frames
+    std::string data(4, '\0');    // edit count
+    for (const std::string& packet : packets) {
+        std::string size;
+        for (uint32_t v = uint32_t(packet.size()); v; v >>= 7)
+            size.insert(size.begin(), char(v & 0x7f));
+        for (size_t i = 0; i + 1 < size.size(); ++i) size[i] = char(size[i] | 0x80);
+        pakt += size;
+        data += packet;
+    }
+    std::string file("caff\0\1\0\0", 8);
+    appendChunk(file, "desc", desc);
+    appendChunk(file, "pakt", pakt);
+    appendChunk(file, "data", data);
+    return file;
+}
+
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture) {
     std::ifstream in(fixturePath(fixture) + ".packets");
     std::vector<std::pair<int64_t, int64_t>> packets;
     int64_t position, size;
     while (in >> position >> size) packets.emplace_back(position, size);
+    return packets;
+}
+
+std::vector<std::string> fixturePackets(const std::string& fixture) {
+    const std::string bytes = readFile(fixturePath(fixture));
+    std::vector<std::string> packets;
+    for (const auto& [position, size] : packetList(fixture))
+        packets.push_back(bytes.substr(size_t(position), size_t(size)));
     return packets;
 }
 

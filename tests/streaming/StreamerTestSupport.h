@@ -88,6 +88,23 @@ struct AudioStreamerTestAccess {
         s.handleBufferCompleteForQueue(nullptr, buffer);
     }
     static std::recursive_mutex& streamerLock(AudioStreamer& s) { return s.streamerLock; }
+    static void handleFileStreamProperty(AudioStreamer& s, audio::AudioFileStreamID stream,
+                                         audio::AudioFileStreamPropertyID id) {
+        uint32_t flags = 0;
+        s.handlePropertyChangeForFileStream(stream, id, &flags);
+    }
+    static audio::AudioStreamBasicDescription asbd(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return s.asbd;
+    }
+    // The described packets counted for the bit rate, and their bytes.
+    static std::pair<uint64_t, uint64_t> countedPackets(AudioStreamer& s) {
+        return {s.processedPacketsCount.load(), s.processedPacketsSizeTotal.load()};
+    }
+    static void handleReadStreamEvent(AudioStreamer& s, platform::http::ReadStream* stream,
+                                      int event) {
+        s.handleReadFromStream(stream, event);
+    }
 };
 
 namespace streamertest {
@@ -148,6 +165,10 @@ Pcm referenceDecode(const std::string& path, int sampleRate, int channels);
 Pcm captured(const audio::CaptureAudioSink& sink);
 // "POS SIZE" per packet, from the fixture script's FILE.packets.
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
+// A CAF of 44.1 kHz stereo MP3 packets, these bytes each, its packet table ahead of the data.
+std::string mp3Caf(const std::vector<std::string>& packets);
+// The bytes of each packet of a fixture, by its packet list.
+std::vector<std::string> fixturePackets(const std::string& fixture);
 
 // The offset d (frames) in [lo, hi] for which capture[i] == reference[i + d] over `window`
 // frames from `start`, within `tolerance` per sample; none when no offset matches.
