@@ -1,6 +1,7 @@
 #pragma once
-// Alerts as non-modal message boxes over the application window: the caller and the event
-// loop never wait for the user to close one. Main thread only.
+// Alerts as non-modal message boxes, drawn inside the application window (centred, in front)
+// once it has one, and as a window of their own before that: the caller and the event loop
+// never wait for the user to close one. Main thread only.
 
 #include <QPointer>
 #include <QWidget>

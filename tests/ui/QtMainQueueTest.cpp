@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QMessageBox>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -101,6 +104,43 @@ TEST_F(QtMainQueueTest, AlertsAreNonModalBoxes) {
             w->close();
         }
     }
+    EXPECT_TRUE(runUntil([&] { return presenter->openCount() == 0; }));
+    platform::AlertPresenter::setCurrent(nullptr);
+}
+
+// Over an application window the alert is part of the window's own surface, so it is on
+// screen the moment the window is: centred, in front, kept centred as the window is resized,
+// and closed by its button.
+TEST_F(QtMainQueueTest, AlertsAreDrawnInsideTheWindow) {
+    QWidget window;
+    window.resize(480, 720);
+    window.setStyleSheet("background-color: black;");
+    window.show();
+    auto presenter = std::make_shared<ui::QtAlertPresenter>(&window);
+    platform::AlertPresenter::setCurrent(presenter);
+    platform::presentAlert("File Error", "Unable to configure network read stream.", "OK");
+    ASSERT_TRUE(runUntil([&] { return presenter->openCount() == 1; }));
+    QMessageBox* box = window.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->window(), &window);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->geometry().center(), window.rect().center());
+
+    // The window's own picture has the alert in it: mostly its light background, where the
+    // window around it is black.
+    const QImage drawn = window.grab().toImage();
+    const QRect area = box->geometry();
+    int light = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            light += drawn.pixelColor(x, y).value() > 128;
+    EXPECT_GT(light, area.width() * area.height() / 2);
+    EXPECT_EQ(drawn.pixelColor(5, 5), QColor(Qt::black));
+
+    window.resize(800, 900);
+    EXPECT_EQ(box->geometry().center(), window.rect().center());
+    ASSERT_FALSE(box->buttons().isEmpty());
+    box->buttons().front()->click();
     EXPECT_TRUE(runUntil([&] { return presenter->openCount() == 0; }));
     platform::AlertPresenter::setCurrent(nullptr);
 }
