@@ -197,6 +197,8 @@ private:
     bool openReadStream();
     void handleReadFromStream(platform::http::ReadStream* aStream, int eventType);
     void handleEndOfStream();
+    // Plays what is queued, the decoder's tail included, and ends the run after it.
+    void playOutAndStop();
     void handleBytesAvailable();
     static int32_t fileLengthFromHeaders(const HeaderMap& headers);
 
@@ -223,6 +225,7 @@ private:
     bool seekCanBeCarriedOut() const;
     bool bitRateEstimateIsPending() const;
     void settleBitRateEstimateAtEnd();
+    void resumeFromPause();
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
     static bool queueHasDecodedAudio(audio::AudioQueueRef queue);
@@ -290,6 +293,12 @@ private:
     double sampleRate = 0;
     std::atomic<double> packetDuration{0};
     double lastProgress = 0;
+    // A seek made while paused: the new position is loaded into a queue that is not started,
+    // and the streamer waits in PAUSED for the user to resume. Guarded by the streamer lock.
+    bool seekWhilePaused = false;
+    // The download ended while paused: what is queued is played out once the user resumes.
+    // Guarded by the streamer lock.
+    bool endOfStreamWhilePaused = false;
 
     // ---- Synchronisation and wake-ups. ----
     // The streamer lock, recursive: failWithErrorCode calls setState, isWaiting calls

@@ -261,7 +261,10 @@ void AudioStreamer::enqueueBuffer() {
             (current == AS_STATE_STOPPED && stopReason == AS_STOP_REASON_TEMPORARY);
         if (waitingToStart &&
             (current == AS_STATE_FLUSHING_EOF || buffersUsed.load() == kAQStartThreshold)) {
-            if (current == AS_STATE_BUFFERING) {
+            if (seekWhilePaused) {
+                // The new position is loaded; it plays when the user resumes.
+                setState(AS_STATE_PAUSED);
+            } else if (current == AS_STATE_BUFFERING) {
                 err = audio::AudioQueueStart(audioQueue, nullptr);
                 if (err) {
                     failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);

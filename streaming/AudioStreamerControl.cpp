@@ -130,6 +130,11 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
     }
 
     seekTime = newSeekTime;
+    // Paused, or still loading the position of a seek made while paused.
+    const AudioStreamerState before = state_.load();
+    seekWhilePaused =
+        before == AS_STATE_PAUSED || (seekWhilePaused && before == AS_STATE_WAITING_FOR_DATA);
+    endOfStreamWhilePaused = false;
 
     // Where the parser knows the exact start of the packet, start there and correct the time.
     const double calculatedBitRateValue = calculatedBitRate();
@@ -149,6 +154,9 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
         }
         // A failed or estimated parser seek is no error: the proportional offset stands.
     }
+
+    // A paused position shows where playing will resume, not where it was paused.
+    if (seekWhilePaused) lastProgress = seekTime;
 
     // Closing the stream also makes enqueueBuffer return without waiting.
     if (stream) {
@@ -188,12 +196,35 @@ void AudioStreamer::pause() {
         }
         setState(AS_STATE_PAUSED);
     } else if (state_.load() == AS_STATE_PAUSED) {
+        resumeFromPause();
+    } else if (state_.load() == AS_STATE_WAITING_FOR_DATA && seekWhilePaused) {
+        // Resumed while the paused seek still loads: it plays as soon as it is loaded.
+        seekWhilePaused = false;
+    }
+}
+
+void AudioStreamer::resumeFromPause() {
+    if (seekWhilePaused) {
+        // The queue holding the new position has never run: its start is announced by the
+        // queue, as at the first start.
+        seekWhilePaused = false;
+        setState(AS_STATE_WAITING_FOR_QUEUE_TO_START);
+        err = audio::AudioQueueStart(audioQueue, nullptr);
+        if (err) {
+            failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
+            return;
+        }
+    } else {
         err = audio::AudioQueueStart(audioQueue, nullptr);
         if (err) {
             failWithErrorCode(AS_AUDIO_QUEUE_START_FAILED);
             return;
         }
         setState(AS_STATE_PLAYING);
+    }
+    if (endOfStreamWhilePaused) {
+        endOfStreamWhilePaused = false;
+        playOutAndStop();
     }
 }
 
@@ -204,7 +235,10 @@ void AudioStreamer::stop() {
         if (audioQueue &&
             (current == AS_STATE_PLAYING || current == AS_STATE_PAUSED ||
              current == AS_STATE_BUFFERING || current == AS_STATE_WAITING_FOR_QUEUE_TO_START)) {
-            setState(AS_STATE_STOPPING);
+            // A queue loaded by a paused seek never ran, so no is-running will announce its
+            // stop: the streamer is stopped at once.
+            const bool neverStarted = current == AS_STATE_PAUSED && seekWhilePaused;
+            setState(neverStarted ? AS_STATE_STOPPED : AS_STATE_STOPPING);
             stopReason = AS_STOP_REASON_USER;
             err = audio::AudioQueueStop(audioQueue, true);
             if (err) {
@@ -217,6 +251,8 @@ void AudioStreamer::stop() {
         }
         seekWasRequested = false;
         seekInterruptsBuffering = false;
+        seekWhilePaused = false;
+        endOfStreamWhilePaused = false;
         wakeStreamingThread();
 
         // The streaming thread itself (say, dropping the last reference) must not wait for its

@@ -180,6 +180,8 @@ void AudioStreamer::cleanUpStreamingThread() {
         packetBufferSize = 0;
         seekInterruptsBuffering = false;
         bufferMismatch = false;
+        seekWhilePaused = false;
+        endOfStreamWhilePaused = false;
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
         discontinuous = false;
@@ -274,6 +276,11 @@ void AudioStreamer::handleEndOfStream() {
     if (state_.load() == AS_STATE_WAITING_FOR_DATA && audioQueue && buffersUsed.load() > 0) {
         // Fewer buffers than the start threshold are queued, and the last enqueue (a full
         // description array) left no partial buffer to flush: start what is queued.
+        if (seekWhilePaused) {
+            setState(AS_STATE_PAUSED);
+            endOfStreamWhilePaused = true;
+            return;
+        }
         setState(AS_STATE_WAITING_FOR_QUEUE_TO_START);
         err = audio::AudioQueueStart(audioQueue, nullptr);
         if (err) {
@@ -293,7 +300,16 @@ void AudioStreamer::handleEndOfStream() {
         stopReason = AS_STOP_REASON_EOF;
         return;
     }
+    if (state_.load() == AS_STATE_PAUSED) {
+        // Playing out now would end the pause: a paused queue resumes to finish its stop.
+        endOfStreamWhilePaused = true;
+        return;
+    }
+    playOutAndStop();
+}
 
+void AudioStreamer::playOutAndStop() {
+    std::lock_guard lock(streamerLock);
     err = audio::AudioQueueFlush(audioQueue);
     if (err) {
         failWithErrorCode(AS_AUDIO_QUEUE_FLUSH_FAILED);

@@ -244,6 +244,44 @@ TEST_F(PlaybackTest, EndRightAfterAFullDescriptionArrayPlaysWhatIsQueued) {
     EXPECT_GE(captured(*sink).frames(), 10 * 1152);
 }
 
+// The download may end while the streamer is paused (a programme's last second fits in the
+// ring). Pausing stays paused: the end is kept until the user resumes, and then everything
+// queued is played and the run ends normally.
+TEST_F(PlaybackTest, EndOfDataWhilePausedWaitsForResume) {
+    const std::vector<std::string> frames = fixturePackets("cbr128-noxing.mp3");
+    std::string file;
+    size_t heldAt = 0;
+    for (size_t i = 0; i < 80; ++i) {
+        if (i == 60) heldAt = file.size();
+        file += frames[i];
+    }
+    server->serve("/short.mp3", Response::bytes(file).pauseAfter(heldAt, "end"));
+    useCapture(1);
+    auto streamer = makeStreamer("/short.mp3");
+    streamer->start();
+    ASSERT_TRUE(server->waitForPause("end"));
+    // Paused with room in the ring for the rest, so the download can reach its end.
+    ASSERT_TRUE(runUntil([&] {
+        return streamer->state() == AS_STATE_PLAYING && Access::buffersUsed(*streamer) <= 6;
+    }));
+    streamer->pause();
+    ASSERT_EQ(streamer->state(), AS_STATE_PAUSED);
+    server->release("end");
+    ASSERT_TRUE(runUntil([&] {
+        return Access::endOfStreamWhilePaused(*streamer) || streamer->state() != AS_STATE_PAUSED;
+    }));
+    mainQueue->drain();
+    EXPECT_EQ(streamer->state(), AS_STATE_PAUSED);
+
+    streamer->start();  // resumes, as the play button does
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+    auto sink = lastSink();
+    ASSERT_TRUE(sink);
+    EXPECT_GE(sink->consumedCount() - sink->discardedCount(), 79u * 1152);
+}
+
 // Pause halts playback where it is, progress stays with what was played, and resuming loses
 // and repeats nothing.
 TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {

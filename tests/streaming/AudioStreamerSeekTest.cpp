@@ -372,3 +372,73 @@ TEST_F(SeekTest, SeekInAResourceTooShortForTheEstimate) {
     const double played = double(captured(*sink).frames() - sink->discardedCount()) / 44100.0;
     EXPECT_NEAR(played, seconds - 0.5, 4 * kPacketSeconds) << history.describe();
 }
+
+// A seek while paused loads the new position and stays paused: the ring fills, nothing is
+// played, and the position reads the target. A second seek does the same; stop is at once;
+// resuming plays from the last target, and the audio is that of the target.
+TEST_F(SeekTest, SeekWhilePausedStaysPaused) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
+    streamer->pause();
+    ASSERT_EQ(streamer->state(), AS_STATE_PAUSED);
+
+    auto loadedAndPaused = [&] {
+        return Access::buffersUsed(*streamer) >= kAQStartThreshold &&
+               streamer->state() != AS_STATE_WAITING_FOR_DATA &&
+               streamer->state() != AS_STATE_STOPPING;
+    };
+    for (const double target : {12.0, 6.0}) {
+        SCOPED_TRACE(target);
+        const size_t requests = server->requests().size();
+        streamer->seekToTime(target);
+        ASSERT_TRUE(server->waitForRequests(requests + 1));
+        ASSERT_TRUE(runUntil(loadedAndPaused));
+        mainQueue->drain();
+        EXPECT_EQ(streamer->state(), AS_STATE_PAUSED);
+        EXPECT_NEAR(streamer->progress(), target, kPacketSeconds);
+    }
+
+    auto sink = lastSink();
+    const uint64_t playedBefore = sink->consumedCount() - sink->discardedCount();
+    streamer->pause();  // resumes
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 7.0; }));
+    EXPECT_LT(streamer->progress(), 9.0);
+    EXPECT_GT(sink->consumedCount() - sink->discardedCount(), playedBefore);
+    streamer->stop();
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+
+    const Pcm capture = captured(*sink);
+    const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
+    const auto d = findOffset(capture, reference, capture.frames() - 8192, 4096,
+                              -long(capture.frames()), long(reference.frames()));
+    ASSERT_TRUE(d);
+    const double playedTo = double(long(capture.frames()) + *d) / 44100.0;
+    EXPECT_GT(playedTo, 6.0);
+    EXPECT_LT(playedTo, 9.5);
+}
+
+// Stop right after a paused seek has loaded the new position ends the run at once: that queue
+// never ran, so no is-running notice is waited for.
+TEST_F(SeekTest, StopAfterAPausedSeek) {
+    useCapture(4);
+    auto streamer = makeStreamer("/song.mp3");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 1.0; }));
+    streamer->pause();
+    streamer->seekToTime(10);
+    ASSERT_TRUE(runUntil([&] {
+        return Access::buffersUsed(*streamer) >= kAQStartThreshold &&
+               streamer->state() == AS_STATE_PAUSED;
+    }));
+    streamer->stop();
+    EXPECT_TRUE(streamer->isIdle());
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+    streamer->start();
+    ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING));
+    EXPECT_LT(streamer->progress(), 2.0);
+    streamer->stop();
+}

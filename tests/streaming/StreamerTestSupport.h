@@ -47,6 +47,10 @@ struct AudioStreamerTestAccess {
         }
         return wanted != 0;
     }
+    static bool endOfStreamWhilePaused(AudioStreamer& s) {
+        std::lock_guard lock(s.streamerLock);
+        return s.endOfStreamWhilePaused;
+    }
     static double packetDuration(AudioStreamer& s) { return s.packetDuration.load(); }
     static double seekTime(AudioStreamer& s) {
         std::lock_guard lock(s.streamerLock);
