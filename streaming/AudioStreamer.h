@@ -226,6 +226,7 @@ private:
     bool bitRateEstimateIsPending() const;
     void settleBitRateEstimateAtEnd();
     void resumeFromPause();
+    void reopenDownloadAtRequestedOffset();
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
     static bool queueHasDecodedAudio(audio::AudioQueueRef queue);
@@ -299,6 +300,9 @@ private:
     // The download ended while paused: what is queued is played out once the user resumes.
     // Guarded by the streamer lock.
     bool endOfStreamWhilePaused = false;
+    // Where the parser asked the download to go on from (an MP4 index after its data); the
+    // streaming thread reopens the download there. Guarded by the streamer lock.
+    std::optional<int64_t> requestedByteOffset;
 
     // ---- Synchronisation and wake-ups. ----
     // The streamer lock, recursive: failWithErrorCode calls setState, isWaiting calls

@@ -36,6 +36,21 @@ void AudioStreamer::handlePropertyChangeForFileStream(audio::AudioFileStreamID i
             }
             break;
 
+        case audio::kAudioFileStreamProperty_RequestedByteOffset: {
+            // Only a resource with a length can be fetched from elsewhere; without one the
+            // parser keeps the data aside until its index has come.
+            int64_t offset = 0;
+            uint32_t offsetSize = sizeof(offset);
+            if (fileLength.load() > 0 &&
+                audio::AudioFileStreamGetProperty(
+                    inAudioFileStream, audio::kAudioFileStreamProperty_RequestedByteOffset,
+                    &offsetSize, &offset) == 0 &&
+                offset > 0 && offset < fileLength.load()) {
+                requestedByteOffset = offset;
+            }
+            break;
+        }
+
         case audio::kAudioFileStreamProperty_DataOffset: {
             int64_t offset = 0;
             uint32_t offsetSize = sizeof(offset);

@@ -132,6 +132,7 @@ void AudioStreamer::startInternal() {
 
             std::lock_guard lock(streamerLock);
             reportBufferMismatch();
+            reopenDownloadAtRequestedOffset();
             if (seekWasRequested && !bitRateEstimateIsPending()) {
                 internalSeekToTime(requestedSeekTime);
                 seekWasRequested = false;
@@ -182,6 +183,7 @@ void AudioStreamer::cleanUpStreamingThread() {
         bufferMismatch = false;
         seekWhilePaused = false;
         endOfStreamWhilePaused = false;
+        requestedByteOffset.reset();
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
         discontinuous = false;
@@ -199,6 +201,21 @@ void AudioStreamer::cleanUpStreamingThread() {
 }
 
 // ---- The read stream ----
+
+void AudioStreamer::reopenDownloadAtRequestedOffset() {
+    std::lock_guard lock(streamerLock);
+    if (!requestedByteOffset) return;
+    const int64_t offset = *requestedByteOffset;
+    requestedByteOffset.reset();
+    // A seek replaces the download anyway, and a finishing run needs none.
+    if (seekWasRequested || isFinishing() || !stream || offset > INT32_MAX) return;
+    stream->close();
+    stream.reset();
+    // A ranged request from there; its first bytes reach the parser flagged as a gap, which
+    // the parser takes to begin where it asked.
+    seekByteOffset = static_cast<int32_t>(offset);
+    (void)openReadStream();
+}
 
 bool AudioStreamer::openReadStream() {
     std::lock_guard lock(streamerLock);

@@ -121,6 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Indexed, FixturePacketsTest,
     ::testing::Values(FixtureCase{"aac.m4a", kAudioFormatMPEG4AAC, 44100, 2, 1024},
+                      // The data first: kept aside until the index after it has come.
+                      FixtureCase{"aac-moov-at-end.m4a", kAudioFormatMPEG4AAC, 44100, 2, 1024},
                       FixtureCase{"alac.m4a", kAudioFormatAppleLossless, 44100, 2, 4096},
                       FixtureCase{"aac.caf", kAudioFormatMPEG4AAC, 44100, 2, 1024},
                       FixtureCase{"alac.caf", kAudioFormatAppleLossless, 44100, 2, 4096}),

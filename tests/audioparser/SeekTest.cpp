@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -235,6 +236,57 @@ TEST(SeekTest, NoIndexForAReaderThatCannotReposition) {
         EXPECT_EQ(AudioFileStreamSetProperty(parser.stream(), kAudioFileStreamProperty_BitRate,
                                              sizeof no, &no),
                   kAudioFileStreamError_UnsupportedProperty);
+    }
+}
+
+// An MP4 whose index follows its data asks a reader that can reposition for the index first
+// and then for the data: each byte of the data is read once, and the packets are the file's.
+TEST(SeekTest, IndexAfterTheDataIsFetchedFirst) {
+    const std::vector<uint8_t> file = readFixture("aac-moov-at-end.m4a");
+    const std::vector<ProbePacket> probe = probePackets("aac-moov-at-end.m4a");
+    ASSERT_FALSE(probe.empty());
+    ParserHarness parser(kAudioFileM4AType);
+    size_t position = 0;
+    uint32_t flags = 0;
+    uint64_t pushed = 0;
+    std::vector<int64_t> jumps;
+    while (position < file.size()) {
+        const size_t n = std::min<size_t>(2048, file.size() - position);
+        ASSERT_EQ(parser.push(file.data() + position, n, flags), noErr) << position;
+        flags = 0;
+        position += n;
+        pushed += n;
+        const auto& notified = parser.recorded().notified;
+        const size_t requests = size_t(std::count(notified.begin(), notified.end(),
+                                                  kAudioFileStreamProperty_RequestedByteOffset));
+        if (requests > jumps.size()) {
+            int64_t offset = 0;
+            uint32_t size = sizeof offset;
+            ASSERT_EQ(
+                AudioFileStreamGetProperty(
+                    parser.stream(), kAudioFileStreamProperty_RequestedByteOffset, &size, &offset),
+                noErr);
+            jumps.push_back(offset);
+            position = size_t(offset);
+            flags = kAudioFileStreamParseFlag_Discontinuity;
+        }
+    }
+    const uint64_t dataStart = probe.front().position;
+    const uint64_t dataEnd = probe.back().position + probe.back().size;
+    ASSERT_EQ(jumps.size(), 2u);
+    EXPECT_GE(uint64_t(jumps[0]), dataEnd);
+    EXPECT_EQ(uint64_t(jumps[1]), dataStart);
+    // The data once, and no more than a read's worth before the first jump; this reader then
+    // reads on to the end of the file, the index a second time.
+    const uint64_t indexBytes = file.size() - uint64_t(jumps[0]);
+    EXPECT_LE(pushed, file.size() + indexBytes + 2048);
+    const auto& packets = parser.recorded().packets;
+    ASSERT_EQ(packets.size(), probe.size());
+    for (size_t i = 0; i < probe.size(); ++i) {
+        ASSERT_EQ(packets[i].bytes.size(), probe[i].size) << i;
+        ASSERT_TRUE(std::equal(packets[i].bytes.begin(), packets[i].bytes.end(),
+                               file.begin() + int64_t(probe[i].position)))
+            << i;
     }
 }
 

@@ -109,13 +109,14 @@ INSTANTIATE_TEST_SUITE_P(Generated, LossyFixture,
                          ::testing::Values("cbr128.mp3", "cbr128-noxing.mp3", "cbr128-id3v1.mp3",
                                            "vbr.mp3", "vbr-noxing.mp3", "id3-picture.mp3",
                                            "mono22k-mpeg2.mp3", "mono8k-mpeg25.mp3", "adts-lc.aac",
-                                           "adts-lc-mono22k.aac", "aac.caf", "aac.m4a"),
+                                           "adts-lc-mono22k.aac", "aac.caf", "aac.m4a",
+                                           "aac-moov-at-end.m4a"),
                          testName);
 
 INSTANTIATE_TEST_SUITE_P(Generated, DamagedFixture,
                          ::testing::Values("junk-before.mp3", "corrupt-middle.mp3", "truncated.mp3",
                                            "junk-before.aac", "truncated.m4a",
-                                           "aac-moov-at-end.m4a", "alac-pakt-at-end.caf"),
+                                           "alac-pakt-at-end.caf"),
                          testName);
 
 }  // namespace

@@ -282,6 +282,59 @@ TEST_F(PlaybackTest, EndOfDataWhilePausedWaitsForResume) {
     EXPECT_GE(sink->consumedCount() - sink->discardedCount(), 79u * 1152);
 }
 
+// An MP4 written with its index after the data plays whole: where the server takes ranges the
+// index is fetched from the end first and then the data from its start, each once; without a
+// length the data is kept aside until the index has come. A seek in it lands on the packet.
+TEST_F(PlaybackTest, Mp4WithTheIndexAfterTheDataPlays) {
+    const std::string path = fixturePath("aac-moov-at-end.m4a");
+    const auto packets = packetList("aac-moov-at-end.m4a");
+    const int64_t dataStart = packets.front().first;
+    const int64_t dataEnd = packets.back().first + packets.back().second;
+    server->serve("/ranged.m4a", Response::file(path));
+    server->serve("/unsized.m4a", Response::file(path).closeDelimited());
+    useCapture(0);
+    for (const std::string name : {"/ranged.m4a", "/unsized.m4a"}) {
+        SCOPED_TRACE(name);
+        const size_t requestsBefore = server->requests().size();
+        auto streamer = makeStreamer(name);
+        streamer->start();
+        ASSERT_TRUE(waitForIdle(*streamer));
+        EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+        EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+        const auto requests = server->requests();
+        std::vector<std::string> ranges;
+        for (size_t i = requestsBefore; i < requests.size(); ++i)
+            ranges.push_back(requests[i].header("Range"));
+        if (name == "/ranged.m4a") {
+            ASSERT_EQ(ranges.size(), 3u);
+            EXPECT_EQ(ranges[0], "");
+            EXPECT_GE(std::strtoll(ranges[1].c_str() + 6, nullptr, 10), dataEnd) << ranges[1];
+            EXPECT_EQ(std::strtoll(ranges[2].c_str() + 6, nullptr, 10), dataStart) << ranges[2];
+        } else {
+            EXPECT_EQ(ranges, std::vector<std::string>{""});
+        }
+        auto sink = lastSink();
+        ASSERT_TRUE(sink);
+        const Pcm capture = captured(*sink);
+        const Pcm reference = referenceDecode(path, capture.sampleRate, capture.channels);
+        EXPECT_NEAR(double(capture.frames()), double(reference.frames()), 2048);
+        const auto d = findOffset(capture, reference, 44100, 4096, -4096, 4096);
+        ASSERT_TRUE(d);
+        EXPECT_LE(maxDifference(capture, reference, 44100, 15 * 44100, *d), 1e-4f);
+    }
+
+    useCapture(4);
+    auto streamer = makeStreamer("/ranged.m4a");
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 1.0; }));
+    EXPECT_NEAR(streamer->duration(), 20.0, 0.5);
+    streamer->seekToTime(12.0);
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 12.5; }));
+    EXPECT_LT(streamer->progress(), 14.0);
+    streamer->stop();
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
 // Pause halts playback where it is, progress stays with what was played, and resuming loses
 // and repeats nothing.
 TEST_F(PlaybackTest, PauseAndResumeKeepEveryFrame) {

@@ -33,6 +33,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "platform/audio/parser/ByteQueue.h"
 #include "platform/audio/parser/FormatParser.h"
@@ -78,6 +79,14 @@ struct OpaqueAudioFileStream final : parsing::ParserOutput {
 
     bool open() const override { return !closeRequested; }
 
+    void requestBytesFrom(uint64_t offset) override {
+        requestedOffset = offset;
+        // The reader's next flagged push answers this request, even if no packet came out
+        // since the last gap.
+        gapOpen = false;
+        notify(kAudioFileStreamProperty_RequestedByteOffset);
+    }
+
     void notify(AudioFileStreamPropertyID id) {
         if (closeRequested || !propertyListener) return;
         uint32_t flags = kAudioFileStreamPropertyFlag_PropertyIsCached;
@@ -102,6 +111,7 @@ struct OpaqueAudioFileStream final : parsing::ParserOutput {
     bool inCall = false;
     bool closeRequested = false;
     bool seekIndexWanted = true;
+    std::optional<uint64_t> requestedOffset;
     // A discontinuity (or seek) whose first packets have not come out yet.
     bool gapOpen = false;
 };
@@ -187,6 +197,11 @@ PropertyValue valueOf(AudioFileStreamID s, AudioFileStreamPropertyID id, uint32_
     if (id == kAudioFileStreamProperty_ReadyToProducePackets) {
         scratch32 = s->ready ? 1 : 0;
         return fixed(&scratch32, 4);
+    }
+    if (id == kAudioFileStreamProperty_RequestedByteOffset) {
+        if (!s->requestedOffset) return {kAudioFileStreamError_ValueUnknown};
+        scratch64 = *s->requestedOffset;
+        return fixed(&scratch64, 8);
     }
     if (id == kAudioFileStreamProperty_SeekIndexWanted) {
         scratch32 = s->seekIndexWanted ? 1 : 0;

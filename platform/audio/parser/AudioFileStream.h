@@ -52,6 +52,11 @@ constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_BitRate = fourCC("b
 // uint32_t, writable, 1 until the reader sets 0: a reader that can never reposition (no
 // length) says so, and the parser keeps no index of the packets seen for exact seeks.
 constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_SeekIndexWanted = fourCC("sidw");
+// int64_t, notified: the file offset the parser would like the next bytes to come from (an
+// MP4 whose index follows its data). A reader able to reposition pushes the bytes from there,
+// the first push flagged as a discontinuity; one that cannot just goes on in order, and the
+// parser keeps the data aside (up to a bound) until the index has come.
+constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_RequestedByteOffset = fourCC("rqof");
 
 // Flags.
 constexpr uint32_t kAudioFileStreamParseFlag_Discontinuity = 1;

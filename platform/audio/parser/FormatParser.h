@@ -36,6 +36,10 @@ public:
                          AudioStreamPacketDescription* descriptions) = 0;
     // False once the client closed the stream from inside a callback: stop at once.
     virtual bool open() const = 0;
+    // The parser would go on faster from file offset `offset` (an index after the data): the
+    // reader is told, and may push the bytes from there with the discontinuity flag, which the
+    // parser then takes to begin at `offset`. A reader that keeps pushing in order is fine too.
+    virtual void requestBytesFrom(uint64_t offset) = 0;
 
 protected:
     ~ParserOutput() = default;

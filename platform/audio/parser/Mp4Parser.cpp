@@ -5,6 +5,10 @@
 
 namespace audio::parsing {
 
+namespace {
+constexpr size_t kSpoolReadBytes = 64u << 10;
+}
+
 Mp4Parser::Mp4Parser(ParserOutput& output, std::optional<uint64_t> start)
     : ContainerParser(output, start) {}
 
@@ -35,8 +39,12 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
                     movieBytes_ = body;
                     movie_.clear();
                     state_ = State::Movie;
-                } else if ((type == fourCC("mdat") || type == fourCC("moof")) && body > 0) {
-                    // Audio data before the index: the index is at the end of the file.
+                } else if (type == fourCC("mdat") && body > 0 && !track_) {
+                    // Audio data before the index: the index follows it.
+                    if (toEnd || !position_) return failed(kAudioFileStreamError_NotOptimized);
+                    dataBox(*position_ + at, body);
+                } else if (type == fourCC("moof") && body > 0) {
+                    // Fragments: the samples are described piece by piece; not supported.
                     return failed(kAudioFileStreamError_NotOptimized);
                 } else {
                     skipRemaining_ = body;
@@ -46,6 +54,15 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
             }
             case State::Skip: {
                 if (!skipStreamed(at, avail)) return needMore(at, 1);
+                state_ = State::BoxHeader;
+                break;
+            }
+            case State::Data: {
+                const size_t n = size_t(std::min<uint64_t>(skipRemaining_, avail));
+                if (position_) spool(p, n, *position_ + at);
+                at += n;
+                skipRemaining_ -= n;
+                if (skipRemaining_ > 0) return needMore(at, 1);
                 state_ = State::BoxHeader;
                 break;
             }
@@ -67,23 +84,116 @@ ParseStep Mp4Parser::run(const uint8_t* data, size_t size) {
                 step.consumed += at;
                 return step;
             }
+            case State::AwaitData:
+                // Bytes after the index, until the reader brings the data asked for.
+                return needMore(size, 1);
         }
     }
     return needMore(at, 1);
+}
+
+void Mp4Parser::dataBox(uint64_t bodyStart, uint64_t body) {
+    // Asked once per run of data boxes: a reader that jumps past this one is asked again at
+    // the next.
+    if (spooled_.empty() && !spoolOverflowed_) request(bodyStart + body, State::BoxHeader);
+    skipRemaining_ = body;
+    state_ = State::Data;
+}
+
+void Mp4Parser::spool(const uint8_t* data, size_t size, uint64_t fileOffset) {
+    // Kept only while the reader goes on in order; one that repositioned brings the data again.
+    if (readerRepositioned_ || spoolOverflowed_ || size == 0) return;
+    if (spooledBytes_ + size > kMaxSpoolBytes) {
+        spoolOverflowed_ = true;
+        spool_.reset();
+        spooled_.clear();
+        return;
+    }
+    if (!spool_) spool_.reset(std::tmpfile());
+    if (!spool_ || std::fwrite(data, 1, size, spool_.get()) != size) {
+        spoolOverflowed_ = true;
+        spool_.reset();
+        spooled_.clear();
+        return;
+    }
+    if (!spooled_.empty() && spooled_.back().fileOffset + spooled_.back().bytes == fileOffset) {
+        spooled_.back().bytes += size;
+    } else {
+        spooled_.push_back({fileOffset, spooledBytes_, size});
+    }
+    spooledBytes_ += size;
 }
 
 OSStatus Mp4Parser::finishMovie(uint64_t positionAfter) {
     const OSStatus status = readMp4Movie(movie_.data(), movie_.size(), track_);
     movie_ = {};
     if (status != noErr) return status;
-    // Samples that lie before the index have already gone by.
-    if (track_->table.firstOffset() < positionAfter) return kAudioFileStreamError_NotOptimized;
-    state_ = State::Packets;
+    const uint64_t first = track_->table.firstOffset();
+    if (first >= positionAfter) {
+        state_ = State::Packets;
+        output_.publish(track_->description);
+        return noErr;
+    }
+    // The samples lie before the index.
+    if (!readerRepositioned_ && (spoolOverflowed_ || spooled_.empty()))
+        return kAudioFileStreamError_NotOptimized;
     output_.publish(track_->description);
+    if (!spooled_.empty()) return deliverSpooled();
+    request(first, State::Packets);
+    state_ = State::AwaitData;
     return noErr;
 }
 
+OSStatus Mp4Parser::deliverSpooled() {
+    PacketTable& table = track_->table;
+    std::vector<uint8_t> bytes;
+    for (const SpooledData& part : spooled_) {
+        if (std::fseek(spool_.get(), long(part.spoolOffset), SEEK_SET) != 0)
+            return kAudioFileStreamError_UnspecifiedError;
+        // `bytes` holds what the table has not consumed yet, from file offset `at`.
+        uint64_t at = part.fileOffset;
+        uint64_t left = part.bytes;
+        bytes.clear();
+        while ((left > 0 || !bytes.empty()) && output_.open()) {
+            const size_t want = size_t(std::min<uint64_t>(left, kSpoolReadBytes));
+            const size_t had = bytes.size();
+            bytes.resize(had + want);
+            if (want > 0 && std::fread(bytes.data() + had, 1, want, spool_.get()) != want)
+                return kAudioFileStreamError_UnspecifiedError;
+            left -= want;
+            const ParseStep step = table.deliver(output_, bytes.data(), bytes.size(), at);
+            if (step.status != noErr) return step.status;
+            bytes.erase(bytes.begin(), bytes.begin() + int64_t(step.consumed));
+            at += step.consumed;
+            // A packet cut short by the end of the data: nothing more will complete it.
+            if (left == 0 && !bytes.empty()) break;
+        }
+    }
+    spool_.reset();
+    spooled_.clear();
+    // The bytes after the index hold no samples; the table drops them.
+    state_ = State::Packets;
+    return noErr;
+}
+
+void Mp4Parser::request(uint64_t offset, State next) {
+    requested_ = std::pair(offset, next);
+    output_.requestBytesFrom(offset);
+}
+
 void Mp4Parser::discontinuity() {
+    if (requested_) {
+        // The reader answers a request: its bytes begin at the offset asked for.
+        position_ = requested_->first;
+        state_ = requested_->second;
+        requested_.reset();
+        readerRepositioned_ = true;
+        spool_.reset();
+        spooled_.clear();
+        skipRemaining_ = 0;
+        movie_.clear();
+        return;
+    }
     // Samples are found by their file offsets; bytes from an unknown place cannot be placed.
     position_.reset();
     state_ = State::Lost;
@@ -97,6 +207,7 @@ OSStatus Mp4Parser::seek(int64_t packet, int64_t& offset, bool& estimated) {
     position_ = at;
     offset = int64_t(at - table.firstOffset());
     estimated = false;
+    requested_.reset();
     state_ = State::Packets;
     return noErr;
 }
