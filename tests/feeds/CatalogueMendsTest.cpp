@@ -113,55 +113,65 @@ TEST_F(CatalogueMends, CacheIsReplacedWhole) {
     EXPECT_EQ(documentsFiles(), std::vector<std::string>{kSongListFileName});
 }
 
+// A feed that always answers 404, noting when each request came.
+class FailingFeed {
+public:
+    FailingFeed() {
+        server.serve("/dev/feed/", [this](const RecordedRequest&) {
+            std::lock_guard lock(mutex_);
+            times_.push_back(std::chrono::steady_clock::now());
+            return Response::notFound();
+        });
+    }
+    // Seconds between one request and the next.
+    std::vector<double> gaps() const {
+        std::lock_guard lock(mutex_);
+        std::vector<double> gaps;
+        for (size_t i = 0; i + 1 < times_.size(); ++i)
+            gaps.push_back(std::chrono::duration<double>(times_[i + 1] - times_[i]).count());
+        return gaps;
+    }
+
+    TestHttpServer server;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
+};
+
 // The refresh waits longer after each failure (1 s, 2 s, 4 s, ... up to five minutes in the
 // app; a fortieth of that here), so a broken feed is not fetched every second for hours.
 TEST_F(CatalogueMends, RefreshBacksOffByDoubling) {
-    std::mutex mutex;
-    std::vector<std::chrono::steady_clock::time_point> times;
-    TestHttpServer server;
-    server.serve("/dev/feed/", [&](const RecordedRequest&) {
-        std::lock_guard lock(mutex);
-        times.push_back(std::chrono::steady_clock::now());
-        return Response::notFound();
-    });
+    FailingFeed feed;
     writeCache(rssFeed(morningShows()));
     OnDemandCatalogue::Options options;
     options.backoffSeconds = 0.025;
     options.maxBackoffSeconds = 0.1;
     OnDemandCatalogue catalogue(
-        server.url("/dev/feed/"), [] {}, options);
+        feed.server.url("/dev/feed/"), [] {}, options);
     catalogue.getLocaXML();
-    ASSERT_TRUE(server.waitForRequests(6));
+    ASSERT_TRUE(feed.server.waitForRequests(6));
     ASSERT_TRUE(refresh().shutdown());
 
-    std::lock_guard lock(mutex);
     // Waits are never shorter than asked: 25, 50, 100, then 100 ms (the cap).
     const std::vector<double> least = {0.025, 0.05, 0.1, 0.1, 0.1};
-    for (size_t i = 0; i + 1 < times.size() && i < least.size(); ++i) {
-        const std::chrono::duration<double> gap = times[i + 1] - times[i];
-        EXPECT_GE(gap.count(), least[i]) << "gap " << i;
-    }
+    const std::vector<double> gaps = feed.gaps();
+    for (size_t i = 0; i < gaps.size() && i < least.size(); ++i)
+        EXPECT_GE(gaps[i], least[i]) << "gap " << i;
 }
 
 // In the app the first wait after a failure is a whole second: the second request never
 // comes sooner.
 TEST_F(CatalogueMends, FirstBackOffOfTheAppIsOneSecond) {
-    std::mutex mutex;
-    std::vector<std::chrono::steady_clock::time_point> times;
-    TestHttpServer server;
-    server.serve("/dev/feed/", [&](const RecordedRequest&) {
-        std::lock_guard lock(mutex);
-        times.push_back(std::chrono::steady_clock::now());
-        return Response::notFound();
-    });
+    FailingFeed feed;
     writeCache(rssFeed(morningShows()));
-    OnDemandCatalogue catalogue(server.url("/dev/feed/"), [] {});
+    OnDemandCatalogue catalogue(feed.server.url("/dev/feed/"), [] {});
     catalogue.getLocaXML();
-    ASSERT_TRUE(server.waitForRequests(2));
+    ASSERT_TRUE(feed.server.waitForRequests(2));
     ASSERT_TRUE(refresh().shutdown());
-    std::lock_guard lock(mutex);
-    ASSERT_GE(times.size(), 2u);
-    EXPECT_GE(std::chrono::duration<double>(times[1] - times[0]).count(), 1.0);
+    const std::vector<double> gaps = feed.gaps();
+    ASSERT_FALSE(gaps.empty());
+    EXPECT_GE(gaps[0], 1.0);
 }
 
 // A process killed while it wrote the cache leaves its temporary file; the next showing
