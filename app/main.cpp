@@ -3,6 +3,7 @@
 // shown (or --headless asks for it) the headless demo runs instead and reports on stdout.
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/Application.h"
@@ -12,7 +13,32 @@
 #include "platform/audio/sink/FallbackAudioSink.h"
 #endif
 
+namespace {
+
+constexpr const char* kUsageIntroduction =
+    "Ostra Radio: the station's live stream and its recorded programmes.\n"
+    "  --help, -h        this text\n"
+    "  --version         the version\n";
+
+// --help and --version answer and exit before anything starts: no window, no stream.
+bool answeredInformationRequest(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s%s", kUsageIntroduction, headlessDemoUsage().c_str());
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("OstraRadio %s\n", OSTRA_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (answeredInformationRequest(argc, argv)) return 0;
     // Before any thread starts: the feed refresh and the streamers load over the network from
     // threads of their own.
     platform::initNetworking();
