@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include <QIcon>
+
 #include "app/MainInterface.h"
 #include "app/myTabeBare.h"
 #include "feeds/CatalogueRefresh.h"
@@ -17,6 +19,9 @@ Application::Application(int& argc, char** argv) {
         ownedQtApp_ = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setApplicationName("Ostra Radio");
+    // The desktop entry names the window's application (the Wayland app id, the task bar).
+    QGuiApplication::setDesktopFileName("org.ostraradio.OstraRadio");
+    QApplication::setWindowIcon(QIcon(":/images/appicon.png"));
     queue_ = std::make_shared<ui::QtMainQueue>();
     platform::MainQueue::setMain(queue_);
     alerts_ = std::make_shared<ui::QtAlertPresenter>();

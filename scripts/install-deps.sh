@@ -12,6 +12,7 @@ packages=(
   ffmpeg python3 clang-format
   clang libclang-rt-14-dev
   mpg123
+  desktop-file-utils appstream man-db
 )
 
 # Only the packages that are missing are installed, so a second run is quick.
