@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "app/MainInterface.h"
+#include "app/Preferences.h"
 #include "app/myTabeBare.h"
 #include "feeds/CatalogueRefresh.h"
 #include "platform/ui/Animator.h"
@@ -14,7 +15,8 @@
 #include "platform/audio/queue/AudioQueue.h"
 #endif
 
-Application::Application(int& argc, char** argv) {
+Application::Application(int& argc, char** argv, bool remembersBetweenRuns)
+    : remembersBetweenRuns_(remembersBetweenRuns) {
     if (!QApplication::instance()) {
         ownedQtApp_ = std::make_unique<QApplication>(argc, argv);
     }
@@ -29,11 +31,16 @@ Application::Application(int& argc, char** argv) {
 #if OSTRA_HAVE_AUDIO
     ui::VolumeView::setOutputVolumeTarget(audio::AudioQueueSetOutputVolume,
                                           audio::AudioQueueGetOutputVolume);
+    // Before the screens are made: the volume control shows the output volume it finds.
+    if (remembersBetweenRuns_) {
+        if (const auto volume = preferences::volume()) audio::AudioQueueSetOutputVolume(*volume);
+    }
 #endif
     delegate_ = std::make_unique<OstraRadioAppDelegate>();
 }
 
 Application::~Application() {
+    rememberForNextRun();
     // The screens go first: each stops its streamer, which waits for its streaming thread.
     delegate_.reset();
     // stop returns once a streamer is idle, but its thread still posts that last state change
@@ -55,8 +62,21 @@ void Application::launch(const StationAddresses& addresses) {
     delegate_->setWindow(std::move(main.window));
     delegate_->setTabBarController(std::move(main.tabBarController));
     delegate_->applicationDidFinishLaunching();
+    // Where the window was last time; Qt keeps a restored window on a screen that exists.
+    const QByteArray geometry =
+        remembersBetweenRuns_ ? preferences::windowGeometry() : QByteArray();
+    if (!geometry.isEmpty()) delegate_->window()->restoreGeometry(geometry);
     // The main interface's window is visible at launch.
     delegate_->window()->makeKeyAndVisible();
+}
+
+void Application::rememberForNextRun() {
+    if (!remembersBetweenRuns_) return;
+#if OSTRA_HAVE_AUDIO
+    preferences::setVolume(audio::AudioQueueGetOutputVolume());
+#endif
+    if (delegate_ && delegate_->window())
+        preferences::setWindowGeometry(delegate_->window()->saveGeometry());
 }
 
 int Application::exec() { return QApplication::exec(); }

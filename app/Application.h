@@ -15,8 +15,10 @@ struct StationAddresses;
 
 class Application {
 public:
-    // Uses the process's QApplication when one exists, else makes one from argc/argv.
-    Application(int& argc, char** argv);
+    // Uses the process's QApplication when one exists, else makes one from argc/argv. The app
+    // itself remembers its volume and window between runs (Preferences.h); the headless demo
+    // and tests leave the user's settings alone unless they ask.
+    Application(int& argc, char** argv, bool remembersBetweenRuns = false);
     ~Application();
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -33,6 +35,10 @@ public:
     void quit();
 
 private:
+    // The volume and the window's place, for the next start.
+    void rememberForNextRun();
+
+    const bool remembersBetweenRuns_;
     std::unique_ptr<QApplication> ownedQtApp_;
     std::shared_ptr<ui::QtMainQueue> queue_;
     std::shared_ptr<ui::QtAlertPresenter> alerts_;

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     }
     if (shouldRunHeadless(*demo)) return runHeadlessDemo(argc, argv, *demo);
 
-    Application application(argc, argv);
+    Application application(argc, argv, /*remembersBetweenRuns=*/true);
     application.launch();
     return application.exec();
 }

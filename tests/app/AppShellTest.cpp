@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -16,6 +20,7 @@
 #include "app/OstraRadioAppDelegate.h"
 #include "app/myTabeBare.h"
 #include "platform/NotificationCenter.h"
+#include "platform/audio/queue/AudioQueue.h"
 #include "platform/ui/TabBarController.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -206,6 +211,43 @@ TEST(Application, StartsAndFadesTheSplashOnTheQtLoop) {
     EXPECT_TRUE(tabs->isVisible());
     EXPECT_TRUE(delegate.tabBarController()->tabBar().isVisible());
     EXPECT_FALSE(ui_test::saveScreenshot(window, "shell-after-splash").empty());
+}
+
+// The app remembers its volume and where its window was in the XDG config folder: a second
+// run starts with both. (The settings folder is a temporary one here.)
+TEST(Application, RemembersTheVolumeAndTheWindowBetweenRuns) {
+    ui_test::ensureQtApplication();
+    const std::filesystem::path config =
+        std::filesystem::temp_directory_path() / ("ostra-settings-" + std::to_string(::getpid()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config.string()));
+    int argc = 1;
+    char name[] = "OstraRadio";
+    char* argv[] = {name, nullptr};
+    {
+        Application app(argc, argv, true);
+        app.launch();
+        audio::AudioQueueSetOutputVolume(0.25f);  // as the volume control does
+        app.delegate().window()->move(40, 50);
+    }
+    EXPECT_TRUE(std::filesystem::exists(config / "ostra-radio" / "OstraRadio.conf"));
+    audio::AudioQueueSetOutputVolume(1.0f);
+    {
+        Application app(argc, argv, true);
+        EXPECT_FLOAT_EQ(audio::AudioQueueGetOutputVolume(), 0.25f);
+        app.launch();
+        EXPECT_EQ(app.delegate().window()->pos(), QPoint(40, 50));
+    }
+    // Without asking, a run leaves the settings as they are.
+    audio::AudioQueueSetOutputVolume(0.75f);
+    { Application app(argc, argv); }
+    audio::AudioQueueSetOutputVolume(1.0f);
+    {
+        Application app(argc, argv, true);
+        EXPECT_FLOAT_EQ(audio::AudioQueueGetOutputVolume(), 0.25f);
+    }
+    audio::AudioQueueSetOutputVolume(1.0f);
+    std::filesystem::remove_all(config);
 }
 
 }  // namespace
