@@ -2,6 +2,7 @@
 
 #include <QIcon>
 
+#include "app/KeyboardShortcuts.h"
 #include "app/MainInterface.h"
 #include "app/Preferences.h"
 #include "app/myTabeBare.h"
@@ -41,6 +42,7 @@ Application::Application(int& argc, char** argv, bool remembersBetweenRuns)
 
 Application::~Application() {
     rememberForNextRun();
+    shortcuts_.reset();
     // The screens go first: each stops its streamer, which waits for its streaming thread.
     delegate_.reset();
     // stop returns once a streamer is idle, but its thread still posts that last state change
@@ -62,6 +64,8 @@ void Application::launch(const StationAddresses& addresses) {
     delegate_->setWindow(std::move(main.window));
     delegate_->setTabBarController(std::move(main.tabBarController));
     delegate_->applicationDidFinishLaunching();
+    shortcuts_ = std::make_unique<KeyboardShortcuts>(
+        *delegate_->window(), *delegate_->tabBarController(), [] { QApplication::quit(); });
     // Where the window was last time; Qt keeps a restored window on a screen that exists.
     const QByteArray geometry =
         remembersBetweenRuns_ ? preferences::windowGeometry() : QByteArray();

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <memory>
 
+#include "app/KeyboardShortcuts.h"
+
 #include "app/OstraRadioAppDelegate.h"
 #include "platform/ui/QtAlertPresenter.h"
 #include "platform/ui/QtMainQueue.h"
@@ -43,4 +45,5 @@ private:
     std::shared_ptr<ui::QtMainQueue> queue_;
     std::shared_ptr<ui::QtAlertPresenter> alerts_;
     std::unique_ptr<OstraRadioAppDelegate> delegate_;
+    std::unique_ptr<KeyboardShortcuts> shortcuts_;
 };

@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "ScreensTestSupport.h"
+#include "app/KeyboardShortcuts.h"
 #include "app/MainInterface.h"
 #include "app/myTabeBare.h"
 #include "platform/NotificationCenter.h"
@@ -264,6 +268,57 @@ TEST_F(PlayerScreenTest, PlayAfterAFailureStartsANewStreamer) {
     EXPECT_EQ(player->streamer()->urlString(), server->url("/p.mp3"));
     ASSERT_TRUE(waitUntilPlaying(player));
     EXPECT_TRUE(waitUntilSeekable(player));
+}
+
+// The keys of a desktop player, sent as real key events through Qt: Ctrl+1 and Ctrl+2 choose
+// the tabs, Space stops and plays the shown programme with its button, Right seeks 10 s on
+// with the slider's own operation, Escape goes back to the list, Ctrl+Q quits, and every key
+// brings the faded controls back.
+TEST_F(PlayerScreenTest, KeyboardDrivesTheScreens) {
+    int quits = 0;
+    KeyboardShortcuts keys(*tabs->view(), *tabs, [&] { ++quits; });
+    int showControls = 0;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        "ShowControls", nullptr, [&](const platform::Notification&) { ++showControls; });
+    auto press = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* target = QApplication::focusWidget();
+        if (!target || !tabs->view()->isAncestorOf(target)) target = tabs->view();
+        QKeyEvent down(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(target, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, modifiers);
+        QApplication::sendEvent(target, &up);
+        runUntil([] { return true; });  // what the key posted
+    };
+
+    press(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(tabs->selectedIndex(), 0u);
+    press(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_GE(showControls, 2);
+
+    serveProgramme("/p90.mp3", screentest::programmeBytes(90 * kBytesPerSecond));
+    OnDemandPlayer* player = open("/p90.mp3");
+    ASSERT_TRUE(waitUntilSeekable(player));
+    press(Qt::Key_Right);
+    const long expected =
+        long(std::min(90.0, player->streamer()->progress() + 10) * kBytesPerSecond);
+    ASSERT_TRUE(runUntil([&] { return rangeStart("/p90.mp3") >= 0; })) << describeRequests();
+    EXPECT_NEAR(double(rangeStart("/p90.mp3")), double(expected), 2.0 * kBytesPerSecond);
+
+    press(Qt::Key_Space);
+    ASSERT_TRUE(runUntil([&] { return !player->streamer() || player->streamer()->isIdle(); }));
+    const size_t requestsWhenStopped = requestsFor("/p90.mp3");
+    press(Qt::Key_Space);
+    ASSERT_TRUE(waitUntilPlaying(player));
+    EXPECT_GT(requestsFor("/p90.mp3"), requestsWhenStopped);
+
+    press(Qt::Key_Escape);
+    ASSERT_TRUE(runUntil([&] { return navigation->topViewController() != player; }));
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
+
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 }  // namespace
