@@ -10,6 +10,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
+#include "platform/ui/TabBarController.h"
 #include "screens/AudioPlayerViewController.h"
 #include "screens/OnDemandPlayer.h"
 #include "streaming/AudioStreamer.h"
@@ -31,8 +32,15 @@ KeyboardShortcuts::~KeyboardShortcuts() {
 }
 
 bool KeyboardShortcuts::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress || !root_) return false;
+    if (!root_) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
+    if (event->type() == QEvent::MouseButtonPress) {
+        ui::TabBar* bar = &tabs_.tabBar();
+        if (widget && (widget == bar || bar->isAncestorOf(widget)))
+            platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress) return false;
     // Each key press is offered to the focus widget's parents too: take it once, at the widget
     // it was sent to, and only inside our interface.
     if (!widget || (widget != root_ && !root_->isAncestorOf(widget))) return false;

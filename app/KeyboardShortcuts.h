@@ -2,8 +2,10 @@
 // The keys of a desktop player, over the main interface: Space plays or stops the shown
 // player, Left and Right seek 10 s in a programme that can seek, Ctrl+1 and Ctrl+2 choose the
 // tabs, Escape or Alt+Left goes back from a programme, Ctrl+Q quits. Any key also brings the
-// faded controls back, as a touch does. Each key drives the screens through the same
-// operations as their own controls, so what they show stays right. Main thread only.
+// faded controls back, as a touch does, and so does a click on the tab bar (which the tab bar
+// takes for itself, so the touch of the background never sees it). Each key drives the screens
+// through the same operations as their own controls, so what they show stays right. Main thread
+// only.
 
 #include <QObject>
 #include <QPointer>
