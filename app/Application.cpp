@@ -42,6 +42,7 @@ Application::Application(int& argc, char** argv, bool remembersBetweenRuns)
 
 Application::~Application() {
     rememberForNextRun();
+    mpris_.reset();
     shortcuts_.reset();
     // The screens go first: each stops its streamer, which waits for its streaming thread.
     delegate_.reset();
@@ -66,6 +67,12 @@ void Application::launch(const StationAddresses& addresses) {
     delegate_->applicationDidFinishLaunching();
     shortcuts_ = std::make_unique<KeyboardShortcuts>(
         *delegate_->window(), *delegate_->tabBarController(), [] { QApplication::quit(); });
+    // Also in the headless run: programs on the bus drive it without a display.
+    ui::Window* window = delegate_->window();
+    mpris_ = std::make_unique<MprisService>(
+        ShownPlayer(*delegate_->tabBarController()),
+        MprisService::Hooks{[window] { window->makeKeyAndVisible(); },
+                            [] { QApplication::quit(); }});
     // Where the window was last time; Qt keeps a restored window on a screen that exists.
     const QByteArray geometry =
         remembersBetweenRuns_ ? preferences::windowGeometry() : QByteArray();

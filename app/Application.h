@@ -1,6 +1,7 @@
 #pragma once
 // Process set-up around the delegate: the Qt application, the main queue on Qt's event loop,
-// alerts as message boxes, the volume control's target, and the main interface. main() makes
+// alerts as message boxes, the volume control's target, the main interface, its keys and the
+// media player on the session bus. main() makes
 // one, launches it and runs its loop; a headless run (on the offscreen platform, with a
 // timed end and a report of what happened) can drive the same object.
 
@@ -8,6 +9,7 @@
 #include <memory>
 
 #include "app/KeyboardShortcuts.h"
+#include "app/MprisService.h"
 
 #include "app/OstraRadioAppDelegate.h"
 #include "platform/ui/QtAlertPresenter.h"
@@ -26,6 +28,8 @@ public:
     Application& operator=(const Application&) = delete;
 
     OstraRadioAppDelegate& delegate() { return *delegate_; }
+    // The media player on the session bus, once launched; null before.
+    MprisService* mediaControls() { return mpris_.get(); }
     ui::QtMainQueue& mainQueue() { return *queue_; }
 
     // Loads the main interface, runs the launch callback and shows the window.
@@ -46,4 +50,5 @@ private:
     std::shared_ptr<ui::QtAlertPresenter> alerts_;
     std::unique_ptr<OstraRadioAppDelegate> delegate_;
     std::unique_ptr<KeyboardShortcuts> shortcuts_;
+    std::unique_ptr<MprisService> mpris_;
 };

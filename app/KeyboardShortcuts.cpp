@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QWidget>
 #include <algorithm>
 
@@ -11,20 +12,42 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TabBarController.h"
-#include "screens/AudioPlayerViewController.h"
+#include "platform/ui/VolumeView.h"
 #include "screens/OnDemandPlayer.h"
-#include "streaming/AudioStreamer.h"
 
 namespace {
 
 constexpr double kSeekStepSeconds = 10;
+constexpr float kVolumeStep = 0.1f;
+// Mouse movement brings the controls back at most this often: a moving pointer sends a
+// hundred events a second, and one "ShowControls" in a quarter second keeps them shown.
+constexpr qint64 kMovementIntervalMs = 250;
+
+// Keys that a focused control takes for itself: Return and Space press a focused button,
+// the arrows move a focused slider, and a text field takes every plain key.
+bool focusedControlTakes(const QWidget* focus, const QKeyEvent& key) {
+    if (!focus) return false;
+    if (qobject_cast<const QLineEdit*>(focus)) return key.modifiers() == Qt::NoModifier ||
+                                                      key.modifiers() == Qt::ShiftModifier;
+    const int code = key.key();
+    if (dynamic_cast<const ui::Button*>(focus))
+        return code == Qt::Key_Space || code == Qt::Key_Return || code == Qt::Key_Enter;
+    if (dynamic_cast<const ui::Slider*>(focus))
+        return code == Qt::Key_Left || code == Qt::Key_Right || code == Qt::Key_Up ||
+               code == Qt::Key_Down || code == Qt::Key_Home || code == Qt::Key_End ||
+               code == Qt::Key_PageUp || code == Qt::Key_PageDown;
+    return false;
+}
 
 }  // namespace
 
 KeyboardShortcuts::KeyboardShortcuts(QWidget& root, myTabeBare& tabs, std::function<void()> quit)
-    : root_(&root), tabs_(tabs), quit_(std::move(quit)) {
+    : root_(&root), tabs_(tabs), player_(tabs), quit_(std::move(quit)) {
     // On the application, so that a key reaches us whichever widget has the focus.
     qApp->installEventFilter(this);
+    // Movement without a button pressed reaches only widgets that track the mouse.
+    root.setMouseTracking(true);
+    sinceMovement_.start();
 }
 
 KeyboardShortcuts::~KeyboardShortcuts() {
@@ -34,6 +57,14 @@ KeyboardShortcuts::~KeyboardShortcuts() {
 bool KeyboardShortcuts::eventFilter(QObject* watched, QEvent* event) {
     if (!root_) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
+    if (event->type() == QEvent::MouseMove) {
+        if (widget && (widget == root_ || root_->isAncestorOf(widget)) &&
+            sinceMovement_.elapsed() >= kMovementIntervalMs) {
+            sinceMovement_.restart();
+            platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
+        }
+        return false;
+    }
     if (event->type() == QEvent::MouseButtonPress) {
         ui::TabBar* bar = &tabs_.tabBar();
         if (widget && (widget == bar || bar->isAncestorOf(widget)))
@@ -50,6 +81,7 @@ bool KeyboardShortcuts::eventFilter(QObject* watched, QEvent* event) {
     }
     const auto& key = static_cast<const QKeyEvent&>(*event);
     platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
+    if (focusedControlTakes(QApplication::focusWidget(), key)) return false;
     return handle(key);
 }
 
@@ -66,45 +98,27 @@ bool KeyboardShortcuts::handle(const QKeyEvent& key) {
         }
     }
     if (modifiers == Qt::AltModifier && key.key() == Qt::Key_Left) {
-        if (OnDemandPlayer* programme = shownProgramme()) programme->goBack();
+        if (OnDemandPlayer* programme = player_.programme()) programme->goBack();
         return true;
     }
     if (modifiers != Qt::NoModifier) return false;
     switch (key.key()) {
-        case Qt::Key_Space: playOrStop(); return true;
+        case Qt::Key_Space: player_.pressPlayButton(); return true;
         case Qt::Key_Escape:
-            if (OnDemandPlayer* programme = shownProgramme()) programme->goBack();
+            if (OnDemandPlayer* programme = player_.programme()) programme->goBack();
             return true;
         case Qt::Key_Left: seekBy(-kSeekStepSeconds); return true;
         case Qt::Key_Right: seekBy(kSeekStepSeconds); return true;
+        case Qt::Key_Up:
+            ui::VolumeView::setOutputVolume(ui::VolumeView::outputVolume() + kVolumeStep);
+            return true;
+        case Qt::Key_Down:
+            ui::VolumeView::setOutputVolume(ui::VolumeView::outputVolume() - kVolumeStep);
+            return true;
         default: return false;
     }
 }
 
-OnDemandPlayer* KeyboardShortcuts::shownProgramme() const {
-    auto* navigation = dynamic_cast<ui::NavigationController*>(tabs_.selectedViewController());
-    return navigation ? dynamic_cast<OnDemandPlayer*>(navigation->topViewController()) : nullptr;
-}
-
-void KeyboardShortcuts::playOrStop() {
-    ui::Button* button = nullptr;
-    if (OnDemandPlayer* programme = shownProgramme()) {
-        button = programme->playButton();
-    } else if (auto* live =
-                   dynamic_cast<AudioPlayerViewController*>(tabs_.selectedViewController())) {
-        button = live->playButton();
-    }
-    if (button && button->isEnabled()) button->sendAction();
-}
-
 void KeyboardShortcuts::seekBy(double seconds) {
-    OnDemandPlayer* programme = shownProgramme();
-    if (!programme || !programme->streamer()) return;
-    ui::Slider* slider = programme->progressSlider();
-    const double duration = programme->streamer()->duration();
-    // Only where the screen's own slider may seek.
-    if (!slider || !slider->isEnabled() || duration <= 0) return;
-    const double target = std::clamp(programme->streamer()->progress() + seconds, 0.0, duration);
-    slider->setValue(float(100 * target / duration));
-    programme->sliderMoved(*slider);
+    if (player_.canSeek()) player_.seekTo(player_.position() + seconds);
 }

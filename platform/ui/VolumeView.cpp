@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
+#include <map>
+#include <vector>
 
 namespace ui {
 
@@ -9,6 +12,18 @@ namespace {
 std::function<void(float)> gSetVolume;
 std::function<float()> gGetVolume;
 float gLocalVolume = 1.0f;
+// Main thread only, like every view.
+std::vector<VolumeView*> gVolumeViews;
+std::map<int, VolumeView::VolumeObserver> gObservers;
+int gNextObserverToken = 1;
+
+void applyOutputVolume(float volume) {
+    gLocalVolume = volume;
+    if (gSetVolume) gSetVolume(volume);
+    // A copy: an observer may remove itself.
+    const auto observers = gObservers;
+    for (const auto& [token, observer] : observers) observer(volume);
+}
 
 constexpr float kIconWidth = 16;  // a speaker at each end of the slider, waves included
 constexpr float kHeight = 23;
@@ -22,17 +37,37 @@ void VolumeView::setOutputVolumeTarget(std::function<void(float)> setVolume,
 
 float VolumeView::outputVolume() { return gGetVolume ? gGetVolume() : gLocalVolume; }
 
+void VolumeView::setOutputVolume(float volume) {
+    volume = std::clamp(volume, 0.0f, 1.0f);
+    for (VolumeView* view : gVolumeViews) view->slider_->setValue(volume);
+    applyOutputVolume(volume);
+}
+
+int VolumeView::addOutputVolumeObserver(VolumeObserver observer) {
+    const int token = gNextObserverToken++;
+    gObservers.emplace(token, std::move(observer));
+    return token;
+}
+
+void VolumeView::removeOutputVolumeObserver(int token) { gObservers.erase(token); }
+
 VolumeView::VolumeView(Rect frame) : View(frame), slider_(new Slider()) {
     slider_->setRange(0, 1);
     slider_->setValue(outputVolume());
     slider_->setMinimumTrackColor(Color::white());
-    slider_->setAction([](Slider& s) {
-        gLocalVolume = s.value();
-        if (gSetVolume) gSetVolume(s.value());
+    slider_->setAction([this](Slider& s) {
+        // The other volume views (the other tab's) follow this one.
+        for (VolumeView* view : gVolumeViews) {
+            if (view != this) view->slider_->setValue(s.value());
+        }
+        applyOutputVolume(s.value());
     });
     addSubview(slider_);
     layoutSubviews();
+    gVolumeViews.push_back(this);
 }
+
+VolumeView::~VolumeView() { std::erase(gVolumeViews, this); }
 
 Size VolumeView::sizeThatFits(Size size) const { return {size.width, kHeight}; }
 

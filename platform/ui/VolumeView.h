@@ -14,10 +14,18 @@ namespace ui {
 class VolumeView : public View {
 public:
     explicit VolumeView(Rect frame = {});
+    ~VolumeView() override;
 
     static void setOutputVolumeTarget(std::function<void(float)> setVolume,
                                       std::function<float()> getVolume);
     static float outputVolume();
+    // Sets the output volume (clamped to 0..1) from elsewhere than a slider (a key, the media
+    // controls): every volume view shows it, and every observer hears of it.
+    static void setOutputVolume(float volume);
+    // Told of every change of the output volume, from a slider or from setOutputVolume.
+    using VolumeObserver = std::function<void(float)>;
+    static int addOutputVolumeObserver(VolumeObserver observer);
+    static void removeOutputVolumeObserver(int token);
 
     Slider& slider() { return *slider_; }
     // A volume view is one slider high, as wide as it was made.
