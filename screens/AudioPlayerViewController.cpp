@@ -37,6 +37,7 @@ void AudioPlayerViewController::loadView() {
     root->addBand(ui::Rect(0, 386, 320, 27));
 
     playButton_ = new ui::Button(ui::Rect(100, 104, 120, 120));
+    screens::describePlayButton(*playButton_);
     playButton_->setImage(screens::kPlayButtonImage);
     playButton_->setAction([this](ui::Button& sender) { startTheAction(sender); });
     root->addSubview(playButton_);

@@ -66,6 +66,7 @@ void OnDemandPlayer::loadView() {
     root->addSubview(downloadButton_);
 
     playButton_ = new ui::Button(ui::Rect(110, 84, 100, 100));
+    screens::describePlayButton(*playButton_);
     playButton_->setImage(screens::kPlayButtonImage);
     playButton_->setAction([this](ui::Button& sender) { startTheAction(sender); });
     root->addSubview(playButton_);

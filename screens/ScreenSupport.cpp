@@ -1,6 +1,7 @@
 #include "screens/ScreenSupport.h"
 
 #include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/VolumeView.h"
@@ -33,8 +34,16 @@ ui::Slider* addProgressSlider(ui::View& root, const ui::Rect& frame,
     slider->setRange(0, 100);
     slider->setEnabled(false);
     slider->setAction(std::move(action));
+    slider->setAccessibleName("Position");
     root.addSubview(slider);
     return slider;
+}
+
+void describePlayButton(ui::Button& button) {
+    button.setAccessibleNameForImage(kPlayButtonImage, "Play");
+    button.setAccessibleNameForImage(kPauseButtonImage, "Stop");
+    button.setAccessibleNameForImage(kStopButtonImage, "Stop");
+    button.setAccessibleNameForImage(kLoadingButtonImage, "Loading");
 }
 
 PlayerControls addPlayerControls(ui::View& root, ui::View& volumeHolder) {

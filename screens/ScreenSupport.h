@@ -12,6 +12,7 @@ class AudioStreamer;
 struct StationAddresses;
 namespace ui {
 class ActivityIndicatorView;
+class Button;
 class Label;
 class Slider;
 class View;
@@ -45,6 +46,10 @@ struct PlayerControls {
     ui::ActivityIndicatorView* indicator;
 };
 PlayerControls addPlayerControls(ui::View& root, ui::View& volumeHolder);
+
+// The names a screen reader gives a player's button for each of its images: what a press does
+// ("Play", "Stop"), or "Loading" while the basic player waits.
+void describePlayButton(ui::Button& button);
 
 // A streamer that recorded an error is done for good: started again, its thread ends at once.
 // True when `streamer` is idle with such an error, so a play button must replace it.

@@ -26,11 +26,13 @@ void StreamingPlayerViewController::loadView() {
 
     downloadSourceField_ = new ui::TextField(ui::Rect(16, 90, 288, 32));
     downloadSourceField_->setPlaceholder("http://");
+    downloadSourceField_->setAccessibleName("Stream address");
     downloadSourceField_->setShouldReturn(
         [this](ui::TextField& field) { return textFieldShouldReturn(field); });
     root->addSubview(downloadSourceField_);
 
     button_ = new ui::Button(ui::Rect(110, 146, 100, 100));
+    screens::describePlayButton(*button_);
     button_->setAction([this](ui::Button& sender) { buttonPressed(sender); });
     root->addSubview(button_);
 

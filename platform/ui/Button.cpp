@@ -1,6 +1,8 @@
 #include "platform/ui/Button.h"
 
+#include <QAccessible>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace ui {
@@ -10,12 +12,42 @@ Button::Button(Rect frame) : View(frame) {
     // Every touch on a button is the button's, also while disabled (when Qt delivers it none
     // and would hand it on to the view behind).
     setAttribute(Qt::WA_NoMousePropagation);
+    // Tab, not a click, gives the focus: a click that focused the volume slider would take
+    // the arrows the player uses to seek.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void Button::setImage(ImageRef image, ControlState state) {
     if (state != ControlState::Normal) return;
     image_ = std::move(image);
     update();
+    if (!imageNames_.empty()) {
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+void Button::setAccessibleNameForImage(const std::string& resourceName, const std::string& name) {
+    imageNames_.emplace_back(Image::named(resourceName), name);
+}
+
+std::string Button::accessibleText() const {
+    for (const auto& [image, name] : imageNames_) {
+        if (isSameImage(image_, image)) return name;
+    }
+    if (!accessibleName().isEmpty()) return accessibleName().toStdString();
+    return title_.value_or("");
+}
+
+void Button::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (event->modifiers() == Qt::NoModifier &&
+        (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        if (isEnabled() && !event->isAutoRepeat()) sendAction();
+        event->accept();
+        return;
+    }
+    View::keyPressEvent(event);
 }
 
 void Button::setImage(const std::string& resourceName, ControlState state) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/Font.h"
 #include "platform/ui/Image.h"
@@ -41,12 +43,20 @@ public:
     // Runs the action as a tap would (for keyboard activation and tests).
     void sendAction();
 
+    // What a screen reader says for the button: the name given for its current image, else
+    // its accessible name, else its title. A play button names what a press does.
+    void setAccessibleNameForImage(const std::string& resourceName, const std::string& name);
+    std::string accessibleText() const;
+
 protected:
     void drawContents(QPainter& painter) override;
     bool handleTouch(TouchPhase phase, Point location) override;
     void changeEvent(QEvent* event) override;
+    // Tab reaches a button; Space and Return press it.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    std::vector<std::pair<ImageRef, std::string>> imageNames_;
     ImageRef image_;
     std::optional<std::string> title_;
     Color titleColor_ = Color::white();

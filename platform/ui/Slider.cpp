@@ -1,5 +1,7 @@
 #include "platform/ui/Slider.h"
 
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QPainter>
 #include <algorithm>
 
@@ -14,11 +16,45 @@ Slider::Slider(Rect frame) : View(frame) {
     // Every touch on a slider is the slider's, also while disabled (when Qt delivers it none
     // and would hand it on to the view behind).
     setAttribute(Qt::WA_NoMousePropagation);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void Slider::setValue(float value) {
-    value_ = std::clamp(value, minimum_, maximum_);
+    const float clamped = std::clamp(value, minimum_, maximum_);
+    if (clamped == value_) return;
+    value_ = clamped;
     update();
+    QAccessibleValueChangeEvent changed(this, value_);
+    QAccessible::updateAccessibility(&changed);
+}
+
+void Slider::setValueByUser(float value) {
+    const float before = value_;
+    setValue(value);
+    if (value_ != before && action_) {
+        auto action = action_;
+        action(*this);
+    }
+}
+
+void Slider::keyPressEvent(QKeyEvent* event) {
+    const float range = maximum_ - minimum_;
+    if (!isEnabled() || event->modifiers() != Qt::NoModifier) {
+        View::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Down: setValueByUser(value_ - range / 20); break;
+        case Qt::Key_Right:
+        case Qt::Key_Up: setValueByUser(value_ + range / 20); break;
+        case Qt::Key_PageDown: setValueByUser(value_ - range / 5); break;
+        case Qt::Key_PageUp: setValueByUser(value_ + range / 5); break;
+        case Qt::Key_Home: setValueByUser(minimum_); break;
+        case Qt::Key_End: setValueByUser(maximum_); break;
+        default: View::keyPressEvent(event); return;
+    }
+    event->accept();
 }
 
 void Slider::setRange(float minimum, float maximum) {
@@ -48,14 +84,7 @@ float Slider::valueAt(Point location) const {
 bool Slider::handleTouch(TouchPhase phase, Point location) {
     if (!isEnabled()) return true;
     if (phase == TouchPhase::Ended) return true;
-    const float newValue = valueAt(location);
-    if (newValue != value_) {
-        setValue(newValue);
-        if (action_) {
-            auto action = action_;
-            action(*this);
-        }
-    }
+    setValueByUser(valueAt(location));
     return true;
 }
 

@@ -15,6 +15,9 @@ public:
 
     float value() const { return value_; }
     void setValue(float value);  // clamped to the range
+    // A move made by the user (a key, a screen reader): sets the value and runs the action
+    // when it changed.
+    void setValueByUser(float value);
     float minimumValue() const { return minimum_; }
     float maximumValue() const { return maximum_; }
     void setRange(float minimum, float maximum);
@@ -27,6 +30,9 @@ public:
 protected:
     void drawContents(QPainter& painter) override;
     bool handleTouch(TouchPhase phase, Point location) override;
+    // Tab reaches a slider; the arrows move it a twentieth of its range, Page Up and Page
+    // Down a fifth, Home and End to its ends, each as a drag to there would.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     float valueAt(Point location) const;

@@ -1,5 +1,7 @@
 #include "platform/ui/TabBarController.h"
 
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -9,7 +11,7 @@
 
 namespace ui {
 
-TabBar::TabBar(Rect frame) : View(frame) {}
+TabBar::TabBar(Rect frame) : View(frame) { setFocusPolicy(Qt::TabFocus); }
 
 void TabBar::setItems(std::vector<TabBarItem> items) {
     items_ = std::move(items);
@@ -19,6 +21,31 @@ void TabBar::setItems(std::vector<TabBarItem> items) {
 void TabBar::setSelectedIndex(size_t index) {
     selected_ = index;
     update();
+    QAccessibleEvent changed(this, QAccessible::ValueChanged);
+    QAccessible::updateAccessibility(&changed);
+}
+
+void TabBar::keyPressEvent(QKeyEvent* event) {
+    const bool left = event->key() == Qt::Key_Left;
+    if (event->modifiers() != Qt::NoModifier || (!left && event->key() != Qt::Key_Right)) {
+        View::keyPressEvent(event);
+        return;
+    }
+    const size_t next = left ? (selected_ == 0 ? 0 : selected_ - 1)
+                             : std::min(selected_ + 1, items_.size() - 1);
+    if (next != selected_ && onSelect_) onSelect_(next);
+    event->accept();
+}
+
+void TabBar::drawFocusRing(QPainter& painter) {
+    // Around the chosen item, which the arrows move.
+    if (selected_ >= items_.size()) return View::drawFocusRing(painter);
+    const QPen pen = focusRingPen();
+    const qreal width = pen.widthF();
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QRectF ring = toPixels(itemFrame(selected_)).adjusted(width, width, -width, -width);
+    painter.drawRoundedRect(ring, 4 * Screen::scale(), 4 * Screen::scale());
 }
 
 Rect TabBar::itemFrame(size_t index) const {

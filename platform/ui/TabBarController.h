@@ -28,6 +28,9 @@ public:
 protected:
     void drawContents(QPainter& painter) override;
     bool handleTouch(TouchPhase phase, Point location) override;
+    // Tab reaches the bar; Left and Right choose the neighbouring tab, as a tap on it would.
+    void keyPressEvent(QKeyEvent* event) override;
+    void drawFocusRing(QPainter& painter) override;
 
 private:
     std::vector<TabBarItem> items_;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/ViewController.h"
@@ -21,6 +22,7 @@ constexpr float kMinimumTouchableAlpha = 0.01f;
 }  // namespace
 
 View::View(Rect frame) : frame_(frame) {
+    installAccessibility();
     setAttribute(Qt::WA_NoSystemBackground);
     applyGeometry();
 }
@@ -265,6 +267,36 @@ void View::paintEvent(QPaintEvent*) {
         painter.translate(-pivot);
     }
     drawContents(painter);
+    if (hasFocus() && (focusPolicy() & Qt::TabFocus)) {
+        painter.resetTransform();
+        painter.setOpacity(1.0);
+        drawFocusRing(painter);
+    }
+}
+
+QPen View::focusRingPen() {
+    return QPen(QColor(120, 190, 255), std::max(2.0, 1.5 * double(Screen::scale())));
+}
+
+void View::drawFocusRing(QPainter& painter) {
+    // Inside the control's own rectangle, which is all a view may paint.
+    const QPen pen = focusRingPen();
+    const qreal width = pen.widthF();
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QRectF ring = QRectF(rect()).adjusted(width / 2, width / 2, -width / 2, -width / 2);
+    const qreal radius = std::min(ring.width(), ring.height()) / 4;
+    painter.drawRoundedRect(ring, radius, radius);
+}
+
+void View::focusInEvent(QFocusEvent* event) {
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void View::focusOutEvent(QFocusEvent* event) {
+    update();
+    QWidget::focusOutEvent(event);
 }
 
 void View::changeEvent(QEvent* event) {

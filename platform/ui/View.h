@@ -11,6 +11,7 @@
 // root view) and then up to the superview, as on the original platform. Hidden views, views
 // with user interaction off and views with alpha below 0.01 are not touched at all.
 
+#include <QPen>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -113,6 +114,12 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // A control reached with Tab draws a ring while it has the focus.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    virtual void drawFocusRing(QPainter& painter);
+    // Light enough to read on the night-blue screens, wide enough at every scale.
+    static QPen focusRingPen();
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

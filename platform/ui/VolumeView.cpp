@@ -55,6 +55,7 @@ VolumeView::VolumeView(Rect frame) : View(frame), slider_(new Slider()) {
     slider_->setRange(0, 1);
     slider_->setValue(outputVolume());
     slider_->setMinimumTrackColor(Color::white());
+    slider_->setAccessibleName("Volume");
     slider_->setAction([this](Slider& s) {
         // The other volume views (the other tab's) follow this one.
         for (VolumeView* view : gVolumeViews) {
