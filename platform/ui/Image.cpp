@@ -9,7 +9,9 @@ namespace ui {
 
 namespace {
 // The artwork is drawn at two pixels per point, like the original's high-resolution images.
-constexpr float kArtworkScale = 2.0f;
+// The artwork is drawn at two pixels a point and written at four times that, for large
+// windows on screens of two device pixels a pixel.
+constexpr float kArtworkScale = 8.0f;
 
 std::map<std::string, std::shared_ptr<const Image>>& cache() {
     static std::map<std::string, std::shared_ptr<const Image>> images;

@@ -19,7 +19,7 @@ public:
 
     const std::string& name() const { return name_; }
     const QPixmap& pixmap() const { return pixmap_; }
-    // Size in points: the artwork is drawn at twice the point size.
+    // Size in points: the artwork has eight pixels a point.
     Size size() const;
 
     Image(std::string name, QPixmap pixmap) : name_(std::move(name)), pixmap_(std::move(pixmap)) {}

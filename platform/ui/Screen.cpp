@@ -6,7 +6,12 @@ namespace ui {
 
 namespace {
 float gScale = 1.5f;
-}
+QPoint gContentOrigin;
+}  // namespace
+
+QPoint Screen::contentOrigin() { return gContentOrigin; }
+
+void Screen::setContentOrigin(QPoint origin) { gContentOrigin = origin; }
 
 float Screen::scale() { return gScale; }
 

@@ -40,6 +40,11 @@ bool TextField::isFirstResponder() const { return edit_->hasFocus(); }
 
 bool TextField::simulateReturn() { return shouldReturn_ ? shouldReturn_(*this) : false; }
 
+void TextField::scaleChanged() {
+    edit_->setFont(font_.toQFont());
+    layoutSubviews();
+}
+
 void TextField::layoutSubviews() {
     edit_->setGeometry(0, 0, Screen::toPixels(frame().width()), Screen::toPixels(frame().height()));
 }

@@ -36,6 +36,7 @@ public:
 
 protected:
     void layoutSubviews() override;
+    void scaleChanged() override;
 
 private:
     QLineEdit* edit_;

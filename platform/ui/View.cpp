@@ -132,17 +132,27 @@ void View::setUserInteractionEnabled(bool enabled) {
 }
 
 void View::applyGeometry() {
+    // The window's size is the user's; it places the layout inside itself.
+    if (isRootWindow_) return;
     const Rect f = presentationFrame();
-    const Point parentOrigin = superview() ? superview()->presentationBoundsOrigin() : Point{};
-    const int x = Screen::toPixels(f.x() - parentOrigin.x);
-    const int y = Screen::toPixels(f.y() - parentOrigin.y);
+    View* parent = superview();
+    const Point parentOrigin = parent ? parent->presentationBoundsOrigin() : Point{};
+    // The window's own subviews sit in the centred layout.
+    const QPoint offset = parent && parent->isRootWindow_ ? Screen::contentOrigin() : QPoint();
+    const int x = Screen::toPixels(f.x() - parentOrigin.x) + offset.x();
+    const int y = Screen::toPixels(f.y() - parentOrigin.y) + offset.y();
     const int w = std::max(0, Screen::toPixels(f.width()));
     const int h = std::max(0, Screen::toPixels(f.height()));
-    if (isRootWindow_) {
-        setFixedSize(w, h);
-    } else {
-        setGeometry(x, y, w, h);
+    setGeometry(x, y, w, h);
+}
+
+void View::placeTreeForNewScale() {
+    for (View* child : subviews()) {
+        child->applyGeometry();
+        child->scaleChanged();
+        child->placeTreeForNewScale();
     }
+    update();
 }
 
 void View::placeSubviews() {
@@ -267,7 +277,7 @@ void View::paintEvent(QPaintEvent*) {
         painter.translate(-pivot);
     }
     drawContents(painter);
-    if (hasFocus() && (focusPolicy() & Qt::TabFocus)) {
+    if (hasFocus() && focusRingShown_) {
         painter.resetTransform();
         painter.setOpacity(1.0);
         drawFocusRing(painter);
@@ -290,6 +300,9 @@ void View::drawFocusRing(QPainter& painter) {
 }
 
 void View::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    focusRingShown_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                      reason == Qt::ShortcutFocusReason;
     update();
     QWidget::focusInEvent(event);
 }

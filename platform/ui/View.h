@@ -114,7 +114,8 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
-    // A control reached with Tab draws a ring while it has the focus.
+    // A control reached with Tab draws a ring while it has the focus; one that got it another
+    // way (the window's activation) does not, as on the desktop.
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     virtual void drawFocusRing(QPainter& painter);
@@ -126,6 +127,10 @@ protected:
 
     // Subclasses that lay out children call this when their size changes.
     virtual void layoutSubviews() {}
+    // The pixels per point changed: every view of the tree is placed again, and a view that
+    // keeps anything in pixels (a text field's editor) places it again here.
+    virtual void scaleChanged() {}
+    void placeTreeForNewScale();
 
 private:
     void applyGeometry();
@@ -144,6 +149,7 @@ private:
     // The hidden setting, kept across a change of parent (which Qt hides the widget for).
     bool hidden_ = false;
     bool isRootWindow_ = false;
+    bool focusRingShown_ = false;
     std::optional<Rect> presentationFrame_;
     std::optional<float> presentationAlpha_;
     std::optional<Point> presentationBoundsOrigin_;

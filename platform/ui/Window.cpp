@@ -1,12 +1,39 @@
 #include "platform/ui/Window.h"
 
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/Screen.h"
+
 namespace ui {
+
+namespace {
+// Below this the text no longer reads.
+constexpr float kSmallestScale = 0.75f;
+}  // namespace
 
 Window::Window(Rect frame) : View(frame) {
     setRootWindow(true);
     setWindowFlag(Qt::Window);
-    setBackgroundColor(Color::black());
     setFrame(frame);
+    setMinimumSize(int(Screen::kWidth * kSmallestScale), int(Screen::kHeight * kSmallestScale));
+    resize(preferredSize(nullptr));
+    placeLayout();
+}
+
+QSize Window::preferredSize(const QScreen* screen) {
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    float scale = kPreferredScale;
+    if (screen) {
+        const double room = screen->availableGeometry().height() * kMostOfScreenHeight;
+        scale = std::clamp(float(room / Screen::kHeight), kSmallestScale, kPreferredScale);
+    }
+    return {int(std::lround(Screen::kWidth * scale)), int(std::lround(Screen::kHeight * scale))};
 }
 
 void Window::setTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
@@ -15,6 +42,30 @@ void Window::makeKeyAndVisible() {
     show();
     raise();
     activateWindow();
+}
+
+void Window::resizeEvent(QResizeEvent* event) {
+    View::resizeEvent(event);
+    placeLayout();
+}
+
+void Window::placeLayout() {
+    const float scale =
+        std::max(0.1f, std::min(width() / Screen::kWidth, height() / Screen::kHeight));
+    const int layoutWidth = int(std::lround(Screen::kWidth * scale));
+    const int layoutHeight = int(std::lround(Screen::kHeight * scale));
+    Screen::setScale(scale);
+    Screen::setContentOrigin({(width() - layoutWidth) / 2, (height() - layoutHeight) / 2});
+    placeTreeForNewScale();
+}
+
+void Window::drawContents(QPainter& painter) {
+    // The stations' night sky, so that the layout's own backdrop runs on into the margins.
+    QLinearGradient sky(0, 0, 0, height());
+    sky.setColorAt(0, QColor(20, 40, 80));
+    sky.setColorAt(0.55, QColor(9, 16, 36));
+    sky.setColorAt(1, QColor(3, 6, 14));
+    painter.fillRect(rect(), sky);
 }
 
 }  // namespace ui

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <cmath>
 #include <memory>
 
 #include "ScreensTestSupport.h"
@@ -12,6 +16,7 @@
 #include "app/myTabeBare.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 #include "screens/AudioPlayerViewController.h"
 #include "screens/OnDemandPlayer.h"
@@ -90,6 +95,69 @@ TEST_F(ScreenshotsTest, TheApplicationsScreens) {
     platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
     advance(0.2);
     shoot("ondemand-player-mid-programme");
+}
+
+// Runs Qt's own events (the window system's resize and maximise) for a moment.
+void processWindowEvents() {
+    for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// The window scales the whole layout to its size, aspect kept and centred: its first size fits
+// the screen (at most 85% of its height), a 480 x 720 window is the layout at 1.5, and a
+// maximised window on the 1920 x 1080 monitor holds it at 2.25 in the middle. Run once more
+// with QT_SCALE_FACTOR=2 (the "-dpr2" pictures), where the same logical sizes have twice the
+// device pixels.
+TEST_F(ScreenshotsTest, TheWindowScalesToItsSize) {
+    serveLive("/live");
+    server->serve("/dev/feed/", testsupport::Response::bytes(screentest::rssFeed({})));
+    launch();
+    advance(1.3);
+    auto* live = dynamic_cast<AudioPlayerViewController*>(tabs().viewControllerAt(0));
+    ASSERT_TRUE(runUntil([&] { return live->streamer() && live->streamer()->isPlaying(); }));
+    advance(0.5);
+    ui::Window& window = *delegate->window();
+    processWindowEvents();
+    const QScreen* screen = window.screen();
+    const qreal dpr = window.devicePixelRatioF();
+    const std::string suffix = dpr > 1.01 ? "-dpr" + std::to_string(int(std::lround(dpr))) : "";
+    const QRect room = screen->availableGeometry();
+
+    EXPECT_LE(window.height(), int(room.height() * ui::Window::kMostOfScreenHeight) + 1);
+    EXPECT_EQ(window.size(), ui::Window::preferredSize(screen));
+    EXPECT_NEAR(double(window.width()) / window.height(), 320.0 / 480.0, 0.01);
+    shoot(("window-first-size" + suffix).c_str());
+
+    window.resize(480, 720);
+    processWindowEvents();
+    EXPECT_FLOAT_EQ(ui::Screen::scale(), 1.5f);
+    EXPECT_EQ(tabs().view()->geometry(), QRect(0, 0, 480, 720));
+    shoot(("window-480x720" + suffix).c_str());
+
+    window.showMaximized();
+    processWindowEvents();
+    // The screen less the window's frame.
+    ASSERT_EQ(window.frameGeometry().size(), room.size());
+    const QSize inside = window.size();
+    const float scale = std::min(inside.width() / 320.0f, inside.height() / 480.0f);
+    EXPECT_FLOAT_EQ(ui::Screen::scale(), scale);
+    const QRect layout = tabs().view()->geometry();
+    EXPECT_EQ(layout.size(), QSize(int(std::lround(320 * scale)), int(std::lround(480 * scale))));
+    EXPECT_NEAR(layout.center().x(), inside.width() / 2, 1);
+    EXPECT_NEAR(layout.center().y(), inside.height() / 2, 1);
+    // Inner views follow: the play button keeps its place and size in points.
+    const QRect button = live->playButton()->geometry();
+    EXPECT_EQ(button.size(), QSize(int(std::lround(120 * scale)), int(std::lround(120 * scale))));
+    shoot(("window-maximised-" + std::to_string(room.width()) + "x" +
+           std::to_string(room.height()) + suffix)
+              .c_str());
+    // A click lands where the button is drawn.
+    const QPoint centre = live->playButton()->mapTo(&window, live->playButton()->rect().center());
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(centre), window.mapToGlobal(QPointF(centre)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_EQ(window.childAt(centre), live->playButton());
+
+    window.showNormal();
+    processWindowEvents();
 }
 
 TEST_F(ScreenshotsTest, TheBasicPlayer) {

@@ -2,7 +2,12 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/MainQueue.h"
 #include "platform/ui/Animator.h"
@@ -12,19 +17,34 @@ namespace ui_test {
 
 void ensureQtApplication() {
     if (QApplication::instance()) return;
-    // Running a test binary by hand must not need a display either.
-    setenv("QT_QPA_PLATFORM",
-           std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
+    // Running a test binary by hand must not need a display either. The offscreen screen is
+    // a 1920 x 1080 desktop monitor, as most listeners have, rather than Qt's 800 x 800.
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    const std::filesystem::path screens = std::filesystem::temp_directory_path() /
+                                          ("ostra-offscreen-" + std::to_string(::getpid()) + ".json");
+    const bool offscreen = !chosen || std::string(chosen) == "offscreen";
+    if (offscreen) {
+        std::ofstream(screens) << R"({"screens": [{"name": "Monitor", "x": 0, "y": 0,
+            "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+        setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens.string()).c_str(), 1);
+    }
     static int argc = 1;
     static char name[] = "ostra-ui-tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
+    if (offscreen) {
+        std::error_code ignored;
+        std::filesystem::remove(screens, ignored);
+        // Child processes (the app under test) choose for themselves.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
 }
 
 void VirtualTimeTest::SetUp() {
     ensureQtApplication();
     ui::Screen::setScale(1.5f);
+    ui::Screen::setContentOrigin({0, 0});
     queue_ = std::make_shared<platform::DeterministicMainQueue>();
     platform::MainQueue::setMain(queue_);
     ui::Animator::shared().reset();

@@ -33,7 +33,7 @@ TEST_F(WidgetsTest, NamedButtonImages) {
     for (const auto& name : names) {
         ui::ImageRef image = ui::Image::named(name);
         ASSERT_NE(image, nullptr) << name;
-        EXPECT_EQ(image->pixmap().size(), QSize(128, 128));
+        EXPECT_EQ(image->pixmap().size(), QSize(512, 512));
         EXPECT_EQ(image->size(), (ui::Size{64, 64}));
         EXPECT_EQ(ui::Image::named(name), image);
         pictures.push_back(image->pixmap().toImage());
