@@ -48,7 +48,6 @@ KeyboardShortcuts::KeyboardShortcuts(QWidget& root, myTabeBare& tabs, std::funct
     qApp->installEventFilter(this);
     // Movement without a button pressed reaches only widgets that track the mouse.
     root.setMouseTracking(true);
-    sinceMovement_.start();
 }
 
 KeyboardShortcuts::~KeyboardShortcuts() {
@@ -60,7 +59,7 @@ bool KeyboardShortcuts::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (event->type() == QEvent::MouseMove) {
         if (widget && (widget == root_ || root_->isAncestorOf(widget)) &&
-            sinceMovement_.elapsed() >= kMovementIntervalMs) {
+            (!sinceMovement_.isValid() || sinceMovement_.elapsed() >= kMovementIntervalMs)) {
             sinceMovement_.restart();
             platform::NotificationCenter::defaultCenter().post("ShowControls", nullptr);
         }

@@ -9,6 +9,7 @@
 #include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/KeyboardShortcuts.h"
 #include "app/MainInterface.h"
 #include "app/myTabeBare.h"
+#include "platform/NotificationCenter.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TabBarController.h"
@@ -152,6 +154,28 @@ TEST_F(KeyboardFocusTest, TabWalksTheLiveScreenAndTheFocusedControlTakesItsKeys)
     press(Qt::Key_Right);
     EXPECT_EQ(tabs().selectedIndex(), 1u);
     EXPECT_EQ(accessible(&tabs().tabBar())->text(QAccessible::Value).toStdString(), "On Demand");
+}
+
+// Moving the mouse over the window brings the faded controls back, as video players do; a
+// pointer that keeps moving asks at most four times a second.
+TEST_F(KeyboardFocusTest, MouseMovementBringsTheControlsBack) {
+    advance(9);
+    ASSERT_TRUE(live()->playButton()->isHidden());
+    int posts = 0;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        "ShowControls", nullptr, [&](const platform::Notification&) { ++posts; });
+    ui::Window& window = *delegate->window();
+    for (int x : {100, 110, 120}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(x, 300), window.mapToGlobal(QPointF(x, 300)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &move);
+    }
+    runUntil([] { return true; });
+    EXPECT_EQ(posts, 1);
+    advance(0.5);
+    EXPECT_FALSE(live()->playButton()->isHidden());
+    EXPECT_GT(live()->playButton()->alpha(), 0.9f);
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 // In a programme, a focused position slider seeks a twentieth of the length per arrow, with a
