@@ -27,12 +27,13 @@ constexpr qint64 kMovementIntervalMs = 250;
 // the arrows move a focused slider, and a text field takes every plain key.
 bool focusedControlTakes(const QWidget* focus, const QKeyEvent& key) {
     if (!focus) return false;
-    if (qobject_cast<const QLineEdit*>(focus)) return key.modifiers() == Qt::NoModifier ||
-                                                      key.modifiers() == Qt::ShiftModifier;
+    if (qobject_cast<const QLineEdit*>(focus))
+        return key.modifiers() == Qt::NoModifier || key.modifiers() == Qt::ShiftModifier;
     const int code = key.key();
     if (dynamic_cast<const ui::Button*>(focus))
         return code == Qt::Key_Space || code == Qt::Key_Return || code == Qt::Key_Enter;
-    if (dynamic_cast<const ui::TabBar*>(focus)) return code == Qt::Key_Left || code == Qt::Key_Right;
+    if (dynamic_cast<const ui::TabBar*>(focus))
+        return code == Qt::Key_Left || code == Qt::Key_Right;
     if (dynamic_cast<const ui::Slider*>(focus))
         return code == Qt::Key_Left || code == Qt::Key_Right || code == Qt::Key_Up ||
                code == Qt::Key_Down || code == Qt::Key_Home || code == Qt::Key_End ||

@@ -229,7 +229,8 @@ bool MprisService::callMethod(const QDBusMessage& message, const QDBusConnection
     const QString interface = message.interface();
     const QString member = message.member();
     const QList<QVariant> args = message.arguments();
-    if (interface == kRootInterface || (interface.isEmpty() && (member == "Raise" || member == "Quit"))) {
+    if (interface == kRootInterface ||
+        (interface.isEmpty() && (member == "Raise" || member == "Quit"))) {
         if (member == "Raise") {
             if (hooks_.raise) hooks_.raise();
         } else if (member == "Quit") {
@@ -276,8 +277,7 @@ void MprisService::seekTo(double seconds) {
     QDBusConnection::sessionBus().send(seeked);
 }
 
-bool MprisService::serveProperties(const QDBusMessage& message,
-                                   const QDBusConnection& connection) {
+bool MprisService::serveProperties(const QDBusMessage& message, const QDBusConnection& connection) {
     const QList<QVariant> args = message.arguments();
     const QString member = message.member();
     if (args.isEmpty()) return false;

@@ -17,7 +17,8 @@ constexpr size_t kOnDemandTab = 1;
 }  // namespace
 
 OnDemandPlayer* ShownPlayer::programme() const {
-    auto* navigation = dynamic_cast<ui::NavigationController*>(tabs_.viewControllerAt(kOnDemandTab));
+    auto* navigation =
+        dynamic_cast<ui::NavigationController*>(tabs_.viewControllerAt(kOnDemandTab));
     return navigation ? dynamic_cast<OnDemandPlayer*>(navigation->topViewController()) : nullptr;
 }
 
@@ -58,7 +59,8 @@ void ShownPlayer::turnOff() const {
 bool ShownPlayer::canSeek() const {
     OnDemandPlayer* player = programme();
     ui::Slider* slider = player ? player->progressSlider() : nullptr;
-    return slider && slider->isEnabled() && player->streamer() && player->streamer()->duration() > 0;
+    return slider && slider->isEnabled() && player->streamer() &&
+           player->streamer()->duration() > 0;
 }
 
 double ShownPlayer::position() const {

@@ -37,13 +37,15 @@ class SliderAccessible : public QAccessibleWidget, public QAccessibleValueInterf
 public:
     explicit SliderAccessible(Slider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
     void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
         return QAccessibleWidget::interface_cast(type);
     }
     QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Value) {
             const float range = slider()->maximumValue() - slider()->minimumValue();
-            const float share = range > 0 ? (slider()->value() - slider()->minimumValue()) / range : 0;
+            const float share =
+                range > 0 ? (slider()->value() - slider()->minimumValue()) / range : 0;
             return QString("%1%").arg(qRound(share * 100));
         }
         return QAccessibleWidget::text(kind);

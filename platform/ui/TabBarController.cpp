@@ -31,8 +31,8 @@ void TabBar::keyPressEvent(QKeyEvent* event) {
         View::keyPressEvent(event);
         return;
     }
-    const size_t next = left ? (selected_ == 0 ? 0 : selected_ - 1)
-                             : std::min(selected_ + 1, items_.size() - 1);
+    const size_t next =
+        left ? (selected_ == 0 ? 0 : selected_ - 1) : std::min(selected_ + 1, items_.size() - 1);
     if (next != selected_ && onSelect_) onSelect_(next);
     event->accept();
 }

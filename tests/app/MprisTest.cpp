@@ -81,9 +81,9 @@ public:
         char folder[] = "/tmp/ostra-bus-XXXXXX";
         if (!mkdtemp(folder)) return;
         folder_ = folder;
-        daemon_.start("timeout", {"110", "dbus-daemon", "--session", "--nofork",
-                                  QString("--address=unix:path=%1/bus").arg(folder),
-                                  "--print-address=1"});
+        daemon_.start("timeout",
+                      {"110", "dbus-daemon", "--session", "--nofork",
+                       QString("--address=unix:path=%1/bus").arg(folder), "--print-address=1"});
         if (!daemon_.waitForStarted(5000)) return;
         QElapsedTimer clock;
         clock.start();
@@ -137,7 +137,8 @@ protected:
         server.serve("/harbour.mp3",
                      Response::bytes(programmeBytes(size_t(kProgrammeSeconds * kBytesPerSecond)))
                          .header("Content-Type", "audio/mpeg"));
-        server.serve("/dev/feed/", Response::bytes(feedWithOneProgramme(server.url("/harbour.mp3"))));
+        server.serve("/dev/feed/",
+                     Response::bytes(feedWithOneProgramme(server.url("/harbour.mp3"))));
         server.serve("/adXML.plist",
                      Response::bytes("<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
                                      "<string>The harbour bakery</string></array></plist>"));
@@ -176,7 +177,8 @@ protected:
             return "<playerctl hung>";
         }
         const QString errors = QString::fromUtf8(client.readAllStandardError()).trimmed();
-        if (!errors.isEmpty()) std::printf("playerctl %s: %s\n", qPrintable(args.join(' ')), qPrintable(errors));
+        if (!errors.isEmpty())
+            std::printf("playerctl %s: %s\n", qPrintable(args.join(' ')), qPrintable(errors));
         return QString::fromUtf8(client.readAllStandardOutput()).trimmed().toStdString();
     }
     std::string player(const QStringList& args) {

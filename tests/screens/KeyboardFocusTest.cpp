@@ -42,9 +42,10 @@ protected:
         serveLive("/live");
         serveProgramme("/programmes/morning.mp3",
                        screentest::programmeBytes(120 * kBytesPerSecond));
-        server->serve("/dev/feed/",
-                      testsupport::Response::bytes(screentest::rssFeed(
-                          {{"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}}})));
+        server->serve(
+            "/dev/feed/",
+            testsupport::Response::bytes(screentest::rssFeed(
+                {{"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}}})));
         MainInterface main = loadMainInterface(addresses());
         delegate->setWindow(std::move(main.window));
         delegate->setTabBarController(std::move(main.tabBarController));
@@ -54,7 +55,8 @@ protected:
         keys = std::make_unique<KeyboardShortcuts>(*delegate->window(), tabs(), [] {});
         destroyScreens = [this] { keys.reset(); };
         advance(1.3);  // the splash has gone, the stream started at 0.5 s
-        ASSERT_TRUE(runUntil([&] { return live()->streamer() && live()->streamer()->isPlaying(); }));
+        ASSERT_TRUE(
+            runUntil([&] { return live()->streamer() && live()->streamer()->isPlaying(); }));
         // The platform activates the window through Qt's own events.
         for (int i = 0; i < 200 && QApplication::activeWindow() != delegate->window(); ++i)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -185,8 +187,8 @@ TEST_F(KeyboardFocusTest, AFocusedPositionSliderSeeksWithTheArrows) {
     tabs().setSelectedIndex(1);
     auto* navigation = dynamic_cast<ui::NavigationController*>(tabs().viewControllerAt(1));
     auto* list = dynamic_cast<On_DemandListViewController*>(navigation->viewControllers()[0]);
-    ASSERT_TRUE(runUntilAdvancing(
-        [&] { return list->numberOfRowsInSection(*list->tableView(), 0) > 0; }));
+    ASSERT_TRUE(
+        runUntilAdvancing([&] { return list->numberOfRowsInSection(*list->tableView(), 0) > 0; }));
     list->tableView()->selectRow({0, 0});
     auto* player = dynamic_cast<OnDemandPlayer*>(navigation->topViewController());
     ASSERT_NE(player, nullptr);
@@ -202,7 +204,8 @@ TEST_F(KeyboardFocusTest, AFocusedPositionSliderSeeksWithTheArrows) {
     const float before = position->value();
     press(Qt::Key_Right);
     EXPECT_NEAR(position->value(), before + 5, 0.01);
-    EXPECT_NEAR(accessible(position)->valueInterface()->currentValue().toDouble(), before + 5, 0.01);
+    EXPECT_NEAR(accessible(position)->valueInterface()->currentValue().toDouble(), before + 5,
+                0.01);
     long rangeStart = -1;
     ASSERT_TRUE(runUntil([&] {
         for (const auto& request : server->requests()) {

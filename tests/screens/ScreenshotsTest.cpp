@@ -152,8 +152,9 @@ TEST_F(ScreenshotsTest, TheWindowScalesToItsSize) {
               .c_str());
     // A click lands where the button is drawn.
     const QPoint centre = live->playButton()->mapTo(&window, live->playButton()->rect().center());
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(centre), window.mapToGlobal(QPointF(centre)),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(centre),
+                      window.mapToGlobal(QPointF(centre)), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     EXPECT_EQ(window.childAt(centre), live->playButton());
 
     window.showNormal();

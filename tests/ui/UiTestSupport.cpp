@@ -1,8 +1,8 @@
 #include "UiTestSupport.h"
 
+#include <unistd.h>
 #include <QApplication>
 #include <QMouseEvent>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +20,9 @@ void ensureQtApplication() {
     // Running a test binary by hand must not need a display either. The offscreen screen is
     // a 1920 x 1080 desktop monitor, as most listeners have, rather than Qt's 800 x 800.
     const char* chosen = std::getenv("QT_QPA_PLATFORM");
-    const std::filesystem::path screens = std::filesystem::temp_directory_path() /
-                                          ("ostra-offscreen-" + std::to_string(::getpid()) + ".json");
+    const std::filesystem::path screens =
+        std::filesystem::temp_directory_path() /
+        ("ostra-offscreen-" + std::to_string(::getpid()) + ".json");
     const bool offscreen = !chosen || std::string(chosen) == "offscreen";
     if (offscreen) {
         std::ofstream(screens) << R"({"screens": [{"name": "Monitor", "x": 0, "y": 0,
