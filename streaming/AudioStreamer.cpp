@@ -3,6 +3,8 @@
 
 #include "streaming/AudioStreamer.h"
 
+#include <strings.h>
+
 #include <chrono>
 #include <cstdlib>
 
@@ -11,10 +13,12 @@
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/audio/AudioSession.h"
+#include "platform/http/IcyMetadataFilter.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/StreamerAssert.h"
 
 const char* const ASStatusChangedNotification = "ASStatusChangedNotification";
+const char* const ASStreamTitleChangedNotification = "ASStreamTitleChangedNotification";
 
 namespace {
 
@@ -134,6 +138,48 @@ void AudioStreamer::setState(AudioStreamerState aStatus) {
 
 void AudioStreamer::mainThreadStateNotification() {
     platform::NotificationCenter::defaultCenter().post(ASStatusChangedNotification, this);
+}
+
+void AudioStreamer::noteStreamTitles(std::vector<std::string> titles) {
+    if (titles.empty()) return;
+    {
+        std::lock_guard lock(metadataMutex);
+        if (titles.back() == streamTitle_) return;
+        streamTitle_ = std::move(titles.back());
+    }
+    std::weak_ptr<AudioStreamer> weakSelf = weak_from_this();
+    platform::MainQueue::main().post([weakSelf] {
+        if (auto self = weakSelf.lock())
+            platform::NotificationCenter::defaultCenter().post(ASStreamTitleChangedNotification,
+                                                               self.get());
+    });
+}
+
+std::string AudioStreamer::streamTitle() const {
+    std::lock_guard lock(metadataMutex);
+    return streamTitle_;
+}
+
+void AudioStreamer::noteStationHeaders(const HeaderMap& headers) {
+    std::string name;
+    std::string description;
+    for (const auto& [field, value] : headers) {
+        if (strcasecmp(field.c_str(), "icy-name") == 0) name = value;
+        if (strcasecmp(field.c_str(), "icy-description") == 0) description = value;
+    }
+    std::lock_guard lock(metadataMutex);
+    stationName_ = platform::http::icyTextToUtf8(name);
+    stationDescription_ = platform::http::icyTextToUtf8(description);
+}
+
+std::string AudioStreamer::stationName() const {
+    std::lock_guard lock(metadataMutex);
+    return stationName_;
+}
+
+std::string AudioStreamer::stationDescription() const {
+    std::lock_guard lock(metadataMutex);
+    return stationDescription_;
 }
 
 bool AudioStreamer::isPlaying() const { return state_.load() == AS_STATE_PLAYING; }

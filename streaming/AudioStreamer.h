@@ -15,7 +15,12 @@
 //   events, both parser callbacks, createQueue, enqueueBuffer, internalSeekToTime, the clean-up;
 // - the output queue's own thread: the buffer-done and is-running callbacks.
 //
-// Lock order: the streamer lock (recursive) before queueBuffersMutex. No code takes the streamer
+// Stations that interleave metadata (Shoutcast, Icecast) have their titles taken out of the
+// download; each new title is announced on the main thread with
+// ASStreamTitleChangedNotification (object: the streamer).
+//
+// Lock order: the streamer lock (recursive) before queueBuffersMutex; metadataMutex is taken
+// alone or last, and nothing is called while it is held. No code takes the streamer
 // lock while holding queueBuffersMutex, and the streaming thread never waits on
 // queueBufferReadyCondition, nor joins the queue's thread, while it holds the streamer lock.
 // A notification posted from a setState on the main thread runs inside the streamer lock: an
@@ -31,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/NotificationCenter.h"
 #include "platform/audio/AudioTypes.h"
@@ -44,6 +50,8 @@ class RunLoop;
 
 // The notification posted on every state change; its object is the streamer.
 extern const char* const ASStatusChangedNotification;
+// Posted on the main thread when the station's now-playing title changes.
+extern const char* const ASStreamTitleChangedNotification;
 
 enum AudioStreamerState : int32_t {
     AS_STATE_IDLE = 0,
@@ -158,6 +166,11 @@ public:
     // A copy of the first response's header fields of this run, none before it.
     std::optional<HeaderMap> httpHeaders() const;
     const std::string& urlString() const { return url; }
+    // What the station says is on now (its StreamTitle), empty before it said anything; and
+    // its name and description from the response's icy-name and icy-description. Any thread.
+    std::string streamTitle() const;
+    std::string stationName() const;
+    std::string stationDescription() const;
 
     static std::string stringForErrorCode(int32_t anErrorCode);
     // The state's name as written in code ("PLAYING"), for log and report lines of tools.
@@ -185,6 +198,10 @@ private:
     // States, errors and the predicates (AudioStreamer.cpp).
     void setState(AudioStreamerState aStatus);
     void mainThreadStateNotification();
+    // Streaming thread: the newest of the titles the download brought, and the station's
+    // name and description from the first response.
+    void noteStreamTitles(std::vector<std::string> titles);
+    void noteStationHeaders(const HeaderMap& headers);
     bool isFinishing() const;
     bool runLoopShouldExit() const;
     void failWithErrorCode(AudioStreamerErrorCode anErrorCode);
@@ -315,4 +332,9 @@ private:
     // a state change, never together with queueBuffersMutex; after the streamer lock.
     std::mutex idleMutex;
     std::condition_variable idleCondition;
+    // The now-playing title: written on the streaming thread, read anywhere.
+    mutable std::mutex metadataMutex;
+    std::string streamTitle_;
+    std::string stationName_;
+    std::string stationDescription_;
 };

@@ -224,6 +224,8 @@ bool AudioStreamer::openReadStream() {
     STREAMER_ASSERT(!stream, "Download stream already initialized");
 
     platform::http::ReadStreamOptions options;
+    // Live stations then send their now-playing titles, taken out before the parser.
+    options.requestIcyMetadata = true;
     if (fileLength.load() > 0 && seekByteOffset > 0) {
         // The end is the length itself: HTTP reads a last position past the end as "to the end".
         char range[64];
@@ -346,6 +348,7 @@ void AudioStreamer::handleBytesAvailable() {
             // The first response of this run; later ones (after a seek) change nothing here.
             httpHeaders_ = stream->responseHeaders();
             if (seekByteOffset == 0) fileLength.store(fileLengthFromHeaders(*httpHeaders_));
+            noteStationHeaders(*httpHeaders_);
         }
 
         if (!audioFileStream) {
@@ -365,6 +368,7 @@ void AudioStreamer::handleBytesAvailable() {
         std::lock_guard lock(streamerLock);
         if (isFinishing() || !stream->hasBytesAvailable()) return;
         length = stream->read(bytes, kReadChunkBytes);
+        noteStreamTitles(stream->takeStreamTitles());
         if (length == -1) {
             failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
             return;

@@ -53,9 +53,15 @@ bool CurlReadStream::open() {
     // Shoutcast-style servers answer "ICY 200 OK"; libcurl takes it for a 200 only when told.
     statusAliases_.reset(curl_slist_append(nullptr, "ICY 200 OK"));
     curl_easy_setopt(h, CURLOPT_HTTP200ALIASES, statusAliases_.get());
+    curl_slist* headers = nullptr;
     if (!options_.rangeHeader.empty()) {
         const std::string line = "Range: " + options_.rangeHeader;
-        requestHeaders_.reset(curl_slist_append(nullptr, line.c_str()));
+        headers = curl_slist_append(headers, line.c_str());
+    } else if (options_.requestIcyMetadata) {
+        headers = curl_slist_append(headers, "Icy-MetaData: 1");
+    }
+    if (headers) {
+        requestHeaders_.reset(headers);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, requestHeaders_.get());
     }
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlReadStream::onBody);
@@ -151,8 +157,9 @@ void CurlReadStream::transferFinished(CURLcode result) {
     // A range past the end answered 416 is the end of the resource, not a failure.
     if (result != CURLE_OK && status_ != 416) {
         failed_ = true;
-        error_ = wrongRange_ ? "the server sent another part than the one asked for"
-                             : curl_easy_strerror(result);
+        error_ = wrongRange_  ? "the server sent another part than the one asked for"
+                 : icyFailed_ ? "the stream's metadata is malformed"
+                              : curl_easy_strerror(result);
     }
 }
 
@@ -249,6 +256,13 @@ void CurlReadStream::takeHeaderLine(std::string_view line) {
 void CurlReadStream::startBody() {
     bodyStarted_ = true;
     headersComplete_ = true;
+    if (options_.requestIcyMetadata && options_.rangeHeader.empty()) {
+        const auto announced = headers_.find("Icy-Metaint");
+        const std::optional<size_t> interval =
+            announced == headers_.end() ? std::nullopt
+                                        : IcyMetadataFilter::parseInterval(announced->second);
+        if (interval) icy_ = std::make_unique<IcyMetadataFilter>(*interval);
+    }
     if (status_ == 416) {
         discardBody_ = true;
     } else if (status_ == 200 && rangeStart_) {
@@ -285,17 +299,40 @@ size_t CurlReadStream::takeBody(const uint8_t* data, size_t length) {
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipRemaining_, length));
     const size_t keep = length - skip;
     // Pausing hands the same chunk back later, so nothing may be consumed before this check.
-    if (keep > ring_.space()) {
+    // The metadata filter may release a withheld block on top of the chunk.
+    const size_t mostOut = icy_ ? keep + IcyMetadataFilter::kMaxWithheldBytes : keep;
+    if (mostOut > ring_.space()) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
     noteArrived(length);
     skipRemaining_ -= skip;
-    if (keep > 0) {
-        ring_.write(data + skip, keep);
-        bytesSignalled_ = false;
+    if (keep == 0) return length;
+    if (icy_) {
+        filtered_.clear();
+        const bool intact = icy_->take(data + skip, keep, filtered_);
+        for (std::string& title : icy_->takeTitles()) titles_.push_back(std::move(title));
+        if (!filtered_.empty()) {
+            ring_.write(reinterpret_cast<const uint8_t*>(filtered_.data()), filtered_.size());
+            bytesSignalled_ = false;
+        }
+        if (!intact) {
+            // Refusing the chunk ends the transfer; the reason is ours, not libcurl's.
+            error_ = "the stream's metadata is malformed";
+            icyFailed_ = true;
+            return 0;
+        }
+        return length;
     }
+    ring_.write(data + skip, keep);
+    bytesSignalled_ = false;
     return length;
+}
+
+std::vector<std::string> CurlReadStream::takeStreamTitles() {
+    std::vector<std::string> titles;
+    titles.swap(titles_);
+    return titles;
 }
 
 }  // namespace platform::http

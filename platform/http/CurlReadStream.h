@@ -16,6 +16,7 @@
 
 #include "platform/http/ByteRing.h"
 #include "platform/http/CurlHandles.h"
+#include "platform/http/IcyMetadataFilter.h"
 #include "platform/http/ReadStream.h"
 
 namespace platform::http {
@@ -49,6 +50,7 @@ public:
     std::map<std::string, std::string> responseHeaders() override;
     void close() override;
     std::string errorDescription() const override { return error_; }
+    std::vector<std::string> takeStreamTitles() override;
 
     // For CurlRunLoop, on its thread.
     void resumeIfRoom();
@@ -114,8 +116,13 @@ private:
     uint64_t skipRemaining_ = 0;
     // A 206 whose part starts after the byte asked for: the body is refused.
     bool wrongRange_ = false;
+    bool icyFailed_ = false;
 
     ByteRing ring_;
+    // Set at the body's start when the server interleaves metadata.
+    std::unique_ptr<IcyMetadataFilter> icy_;
+    std::string filtered_;  // one chunk's audio on its way into the ring
+    std::vector<std::string> titles_;
 };
 
 }  // namespace platform::http

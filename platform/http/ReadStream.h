@@ -19,6 +19,8 @@
 //   full (64 KiB). A connection that brings no worthwhile throughput for `stallTimeoutSeconds`
 //   (nothing at all, or a trickle of a few bytes; time paused for back-pressure excluded) gives
 //   the error event; so does a refused or unreachable host.
+// - Interleaved metadata, when asked for and announced, never reaches the reader; a stream
+//   whose blocks turn out malformed gives the error event rather than noise.
 // - Events: after open, only from inside RunLoop::runOnce on the scheduling thread, one per
 //   run. Bytes-available comes again on a later run while unread bytes remain, provided the
 //   client read since the last one or new bytes arrived (a client that declines to read is
@@ -34,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::http {
 
@@ -56,6 +59,11 @@ struct ReadStreamOptions {
     double stallTimeoutSeconds = 20.0;
     long maxRedirects = 8;
     std::string caFile;  // extra CA bundle to trust (tests); the system store otherwise
+    // Asks for interleaved stream metadata (`Icy-MetaData: 1`); a server that answers with an
+    // `icy-metaint` has its metadata blocks taken out of the body, so that the body is the
+    // audio alone, and their titles kept (takeStreamTitles). Not sent with a Range, since a
+    // ranged body's place in the interleaving is unknown.
+    bool requestIcyMetadata = false;
 };
 
 class ReadStream {
@@ -91,6 +99,9 @@ public:
 
     // Why the stream failed, for logs (e.g. "Couldn't connect to server"); empty otherwise.
     virtual std::string errorDescription() const { return {}; }
+
+    // The StreamTitle values the server sent since the last call, in order (UTF-8).
+    virtual std::vector<std::string> takeStreamTitles() { return {}; }
 };
 
 // One per thread. Streams scheduled on it deliver their events inside runOnce.

@@ -432,3 +432,116 @@ TEST_F(PlaybackTest, StartTwiceIsOneRun) {
     EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
     EXPECT_EQ(server->requests().size(), 1u);
 }
+
+namespace {
+
+// `audio` as an Icecast server sends it to a listener that asked for metadata: a block after
+// every `interval` bytes, a new title now and then (about every 16 kB of audio) and empty
+// blocks between.
+std::string interleaveMetadata(const std::string& audio, size_t interval,
+                               std::vector<std::string>* titles) {
+    auto block = [](const std::string& text) {
+        const size_t padded = (text.size() + 15) / 16 * 16;
+        std::string bytes(1, static_cast<char>(padded / 16));
+        return bytes + text + std::string(padded - text.size(), '\0');
+    };
+    const size_t everyBlocks = std::max<size_t>(1, 16000 / interval);
+    std::string stream;
+    size_t boundary = 0;
+    for (size_t at = 0; at + interval <= audio.size(); at += interval, ++boundary) {
+        stream.append(audio, at, interval);
+        if (boundary % everyBlocks == 0) {
+            titles->push_back("Segment " + std::to_string(titles->size() + 1));
+            stream += block("StreamTitle='" + titles->back() + "';StreamUrl='';");
+        } else {
+            stream += block("");
+        }
+    }
+    return stream + audio.substr(audio.size() / interval * interval);
+}
+
+}  // namespace
+
+// A station that interleaves its titles: with the interval at every place relative to the
+// streamer's 2,048-byte reads, the PCM is exactly the file's own decode (no metadata byte
+// reaches the parser), the request asked for metadata, and the titles are announced on the
+// main thread in the order they came.
+TEST_F(PlaybackTest, InterleavedMetadataNeverReachesTheAudio) {
+    const std::string file = fixturePath("cbr128.mp3");
+    const std::string audio = readFile(file);
+    for (size_t interval : {1, 2047, 2048, 2049, 16000}) {
+        SCOPED_TRACE("icy-metaint " + std::to_string(interval));
+        std::vector<std::string> titles;
+        const std::string path = "/icy" + std::to_string(interval);
+        server->serve(path, Response::bytes(interleaveMetadata(audio, interval, &titles))
+                                .icy()
+                                .header("icy-metaint", std::to_string(interval)));
+        useCapture(20);
+        auto streamer = makeStreamer(path);
+        std::vector<std::string> announced;
+        const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+            ASStreamTitleChangedNotification, streamer.get(), [&](const platform::Notification&) {
+                EXPECT_TRUE(mainQueue->isMainThread());
+                announced.push_back(streamer->streamTitle());
+            });
+        streamer->start();
+        ASSERT_TRUE(runUntil([&] { return streamer->isIdle(); }, 60));
+        mainQueue->drain();
+        platform::NotificationCenter::defaultCenter().removeObserver(token);
+
+        EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+        const Pcm capture = captured(*lastSink());
+        EXPECT_TRUE(
+            sameAudio(capture, referenceDecode(file, capture.sampleRate, capture.channels)));
+        EXPECT_EQ(server->requests().back().header("icy-metadata"), "1");
+        EXPECT_EQ(streamer->stationName(), "Ostra Test Radio");
+        EXPECT_EQ(streamer->streamTitle(), titles.back());
+        // No announcement names an older title than the one before (when several changes
+        // come between two turns of the main queue, each reads the newest).
+        ASSERT_FALSE(announced.empty());
+        for (size_t i = 1; i < announced.size(); ++i) {
+            EXPECT_LE(std::stoi(announced[i - 1].substr(8)), std::stoi(announced[i].substr(8)));
+        }
+        EXPECT_EQ(announced.back(), titles.back());
+    }
+}
+
+// A server that announces an interval but sends no blocks plays as before; one whose blocks stop
+// making sense part-way ends with the data error, after clean audio only.
+TEST_F(PlaybackTest, AnnouncedMetadataWithoutBlocksOrWithBrokenOnes) {
+    const std::string file = fixturePath("cbr128.mp3");
+    const std::string audio = readFile(file);
+    server->serve("/noblocks", Response::bytes(audio).icy().header("icy-metaint", "16000"));
+    useCapture(20);
+    auto plain = makeStreamer("/noblocks");
+    plain->start();
+    ASSERT_TRUE(runUntil([&] { return plain->isIdle(); }, 60));
+    EXPECT_EQ(plain->errorCode(), AS_NO_ERROR);
+    Pcm capture = captured(*lastSink());
+    EXPECT_TRUE(sameAudio(capture, referenceDecode(file, capture.sampleRate, capture.channels)));
+    EXPECT_TRUE(plain->streamTitle().empty());
+
+    // A title at the first boundary; at the second a length byte and 32 bytes of binary.
+    std::string title = "StreamTitle='Segment 1';";
+    title.append(32 - title.size(), '\0');
+    const std::string corrupt = audio.substr(0, 16000) + std::string(1, '\x02') + title +
+                                audio.substr(16000, 16000) + std::string(1, '\x02') +
+                                std::string(32, '\x07') + audio.substr(32000);
+    server->serve("/broken", Response::bytes(corrupt).icy().header("icy-metaint", "16000"));
+    useCapture(20);
+    auto failing = makeStreamer("/broken");
+    failing->start();
+    ASSERT_TRUE(runUntil([&] { return failing->isIdle(); }, 60));
+    EXPECT_EQ(failing->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
+    EXPECT_EQ(failing->streamTitle(), "Segment 1");
+    // What played is the file's first two seconds or less, sample for sample.
+    capture = captured(*lastSink());
+    const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
+    EXPECT_LE(capture.frames(), size_t(2 * 44100 + 4096));
+    if (capture.frames() > 8192) {
+        const auto d = findOffset(capture, reference, 2048, 2048, -4096, 4096);
+        ASSERT_TRUE(d);
+        EXPECT_LE(maxDifference(capture, reference, 2048, capture.frames() - 2048 - 1152, *d),
+                  1e-4f);
+    }
+}
