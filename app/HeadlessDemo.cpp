@@ -115,6 +115,7 @@ HeadlessDemo::HeadlessDemo(OstraRadioAppDelegate& delegate, HeadlessDemoOptions 
 
 HeadlessDemo::~HeadlessDemo() {
     if (statusToken_) platform::NotificationCenter::defaultCenter().removeObserver(statusToken_);
+    if (titleToken_) platform::NotificationCenter::defaultCenter().removeObserver(titleToken_);
     for (auto* timer : {&pollTimer_, &switchTimer_, &endTimer_}) {
         if (*timer) (*timer)->invalidate();
     }
@@ -129,6 +130,9 @@ void HeadlessDemo::start() {
     statusToken_ = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, nullptr,
         [this](const platform::Notification& notification) { statusChanged(notification); });
+    titleToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStreamTitleChangedNotification, nullptr,
+        [this](const platform::Notification& notification) { titleChanged(notification); });
     auto& queue = platform::MainQueue::main();
     pollTimer_ = queue.scheduleTimer(kPollInterval, true, [this](platform::Timer&) { poll(); });
     switchTimer_ = queue.scheduleTimer(options_.seconds * kListSwitchShare, false,
@@ -156,6 +160,16 @@ void HeadlessDemo::statusChanged(const platform::Notification& notification) {
     }
     if (state == AS_STATE_PLAYING && !playingAt_) playingAt_ = elapsed();
     say(line);
+}
+
+void HeadlessDemo::titleChanged(const platform::Notification& notification) {
+    AudioPlayerViewController* live = liveScreen();
+    if (!live || notification.object == nullptr || notification.object != live->streamer()) return;
+    const std::string title = live->streamer()->streamTitle();
+    if (!titles_.empty() && titles_.back() == title) return;
+    titles_.push_back(title);
+    const std::string station = live->streamer()->stationName();
+    say("now playing: " + (station.empty() ? title : station + ": " + title));
 }
 
 void HeadlessDemo::poll() {
@@ -206,6 +220,7 @@ void HeadlessDemo::finish() {
     }
     summary << ", sponsor text " << (lastSponsor_ ? "shown" : "not shown") << ", "
             << lastRows_.size() << " programmes listed";
+    if (!titles_.empty()) summary << ", " << titles_.size() << " titles on air";
     say(summary.str());
     pollTimer_->invalidate();
     quit_();

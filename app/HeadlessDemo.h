@@ -75,6 +75,7 @@ public:
 
 private:
     void statusChanged(const platform::Notification& notification);
+    void titleChanged(const platform::Notification& notification);
     void poll();
     void showOnDemandList();
     void finish();
@@ -90,6 +91,7 @@ private:
 
     std::chrono::steady_clock::time_point startedAt_;
     platform::ObserverToken statusToken_ = 0;
+    platform::ObserverToken titleToken_ = 0;
     std::shared_ptr<platform::Timer> pollTimer_;
     std::shared_ptr<platform::Timer> switchTimer_;
     std::shared_ptr<platform::Timer> endTimer_;
@@ -100,6 +102,7 @@ private:
     std::optional<std::string> lastSponsor_;
     std::vector<std::string> lastRows_;
     std::optional<double> playingAt_;
+    std::vector<std::string> titles_;
     bool finished_ = false;
 };
 

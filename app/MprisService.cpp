@@ -17,6 +17,7 @@
 #include "platform/MainQueue.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/VolumeView.h"
+#include "screens/AudioPlayerViewController.h"
 #include "screens/OnDemandPlayer.h"
 #include "streaming/AudioStreamer.h"
 
@@ -121,6 +122,9 @@ MprisService::MprisService(ShownPlayer player, Hooks hooks)
             scheduleRefresh(0);
             scheduleRefresh(ui::NavigationController::kTransitionSeconds + 0.1);
         });
+    titleToken_ = platform::NotificationCenter::defaultCenter().addObserver(
+        ASStreamTitleChangedNotification, nullptr,
+        [this](const platform::Notification&) { scheduleRefresh(0); });
     volumeToken_ = ui::VolumeView::addOutputVolumeObserver([this](float) { scheduleRefresh(0); });
     announcedRoot_ = rootProperties();
     announcedPlayer_ = playerProperties();
@@ -144,6 +148,7 @@ MprisService::MprisService(ShownPlayer player, Hooks hooks)
 MprisService::~MprisService() {
     *alive_ = false;
     platform::NotificationCenter::defaultCenter().removeObserver(statusToken_);
+    platform::NotificationCenter::defaultCenter().removeObserver(titleToken_);
     ui::VolumeView::removeOutputVolumeObserver(volumeToken_);
     if (!registered_) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -203,8 +208,11 @@ QVariantMap MprisService::metadata() const {
             data["xesam:artist"] = QStringList{QString::fromStdString(programme->artist())};
         if (const double length = player_.duration(); length > 0)
             data["mpris:length"] = qlonglong(std::llround(length * kMicroseconds));
-    } else if (player_.live()) {
-        data["xesam:title"] = QString(kStationTitle);
+    } else if (AudioPlayerViewController* live = player_.live()) {
+        // What the station says is on air, where it says so.
+        const std::string onAir = live->streamer() ? live->streamer()->streamTitle() : "";
+        data["xesam:title"] =
+            onAir.empty() ? QString(kStationTitle) : QString::fromStdString(onAir);
     }
     return data;
 }

@@ -87,6 +87,7 @@ private:
     mutable unsigned trackSerial_ = 0;
 
     platform::ObserverToken statusToken_ = 0;
+    platform::ObserverToken titleToken_ = 0;
     int volumeToken_ = 0;
     bool refreshPosted_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -36,6 +36,15 @@ void AudioPlayerViewController::loadView() {
     root->setHeading("Ostra Radio", "Live", 14);
     root->addBand(ui::Rect(0, 386, 320, 27));
 
+    nowPlayingLabel_ = new ui::Label(ui::Rect(10, 62, 300, 18));
+    nowPlayingLabel_->setFont(ui::Font::boldSystemFont(13));
+    nowPlayingLabel_->setTextColor(ui::Color::white());
+    nowPlayingLabel_->setTextAlignment(ui::TextAlignment::Center);
+    nowPlayingLabel_->setUserInteractionEnabled(false);
+    root->addSubview(nowPlayingLabel_);
+    statusLabel_ = screens::addStatusLabel(*root, ui::Rect(10, 82, 300, 16));
+    statusLabel_->setText(screens::statusText(nullptr));
+
     playButton_ = new ui::Button(ui::Rect(100, 104, 120, 120));
     screens::describePlayButton(*playButton_);
     playButton_->setImage(screens::kPlayButtonImage);
@@ -66,6 +75,9 @@ void AudioPlayerViewController::viewDidLoad() {
         "SongChanged", nullptr, [this](const platform::Notification& n) { SongChanged(n); });
     showControlsToken_ = centre.addObserver(
         "ShowControls", nullptr, [this](const platform::Notification& n) { ShowControl(n); });
+    titleToken_ =
+        centre.addObserver(ASStreamTitleChangedNotification, nullptr,
+                           [this](const platform::Notification& n) { streamTitleChanged(n); });
 
     // The marquee, added to the view only once it has its text.
     if (autoScrollLabel1_ && !autoScrollLabel1_->parent()) delete autoScrollLabel1_.data();
@@ -107,7 +119,8 @@ void AudioPlayerViewController::removeScreenObservers() {
     auto& centre = platform::NotificationCenter::defaultCenter();
     if (songChangedToken_) centre.removeObserver(songChangedToken_);
     if (showControlsToken_) centre.removeObserver(showControlsToken_);
-    songChangedToken_ = showControlsToken_ = 0;
+    if (titleToken_) centre.removeObserver(titleToken_);
+    songChangedToken_ = showControlsToken_ = titleToken_ = 0;
 }
 
 void AudioPlayerViewController::startTheAction(ui::Button& sender) {
@@ -126,10 +139,19 @@ void AudioPlayerViewController::download() { ui::openURL(addresses_.podcastURL);
 
 void AudioPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (autoScrollLabel1_) autoScrollLabel1_->scroll();
+    if (statusLabel_) statusLabel_->setText(screens::statusText(streamer_.get()));
     if (!streamer_ || !playButton_) return;
     if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
         playButton_->setImage(*image);
     }
+}
+
+void AudioPlayerViewController::streamTitleChanged(const platform::Notification& notification) {
+    if (!streamer_ || notification.object != streamer_.get() || !nowPlayingLabel_) return;
+    const std::string station = streamer_->stationName();
+    const std::string title = streamer_->streamTitle();
+    nowPlayingLabel_->setText(station.empty() || title.empty() ? station + title
+                                                               : station + ": " + title);
 }
 
 void AudioPlayerViewController::SongChanged(const platform::Notification&) {

@@ -4,6 +4,8 @@
 // without any user action. The play/stop button follows the streamer's state; the button and
 // the volume control fade out on their own and come back on "ShowControls"; "SongChanged"
 // (a programme was chosen in the list) stops the live stream, also while another tab shows.
+// Under the heading, a line says what is on air when the station says so, and a status line
+// what the player is doing.
 //
 // The streamer is used only through its public interface and observed only for its own
 // ASStatusChangedNotification.
@@ -20,6 +22,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 #include "screens/AutoScrollLabel.h"
 #include "screens/FadingControls.h"
@@ -52,6 +55,8 @@ public:
     void playbackStateChanged(const platform::Notification& notification);
     void SongChanged(const platform::Notification& notification);
     void ShowControl(const platform::Notification& notification);
+    // The station named a new title: the now-playing line follows.
+    void streamTitleChanged(const platform::Notification& notification);
     void myMethod(platform::Timer& timer) { controls_.myMethod(timer); }
 
     // What the screen shows, for tests and screenshots.
@@ -59,6 +64,10 @@ public:
     ui::View* valView() const { return valView_; }
     AutoScrollLabel* autoScrollLabel1() const { return autoScrollLabel1_; }
     ui::Button* downloadButton() const { return downloadButton_; }
+    // What is on air (the station's name and title, as the stream says) and what the player
+    // is doing.
+    ui::Label* nowPlayingLabel() const { return nowPlayingLabel_; }
+    ui::Label* statusLabel() const { return statusLabel_; }
     AudioStreamer* streamer() const { return streamer_.get(); }
     const FadingControls& controls() const { return controls_; }
 
@@ -75,6 +84,8 @@ private:
     QPointer<ui::ActivityIndicatorView> spinner_;
     QPointer<ui::View> valView_;
     QPointer<ui::Button> downloadButton_;
+    QPointer<ui::Label> nowPlayingLabel_;
+    QPointer<ui::Label> statusLabel_;
     // Owned; added to the view by stratStream, until then deleted by this screen.
     QPointer<AutoScrollLabel> autoScrollLabel1_;
 
@@ -85,6 +96,7 @@ private:
 
     platform::ObserverToken songChangedToken_ = 0;
     platform::ObserverToken showControlsToken_ = 0;
+    platform::ObserverToken titleToken_ = 0;
     // Guards the delayed stratStream: it must not run once the screen is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

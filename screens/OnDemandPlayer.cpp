@@ -65,6 +65,9 @@ void OnDemandPlayer::loadView() {
     downloadButton_->setAction([this](ui::Button&) { dawnload(); });
     root->addSubview(downloadButton_);
 
+    statusLabel_ = screens::addStatusLabel(*root, ui::Rect(10, 64, 300, 16));
+    statusLabel_->setText(screens::statusText(nullptr));
+
     playButton_ = new ui::Button(ui::Rect(110, 84, 100, 100));
     screens::describePlayButton(*playButton_);
     playButton_->setImage(screens::kPlayButtonImage);
@@ -191,6 +194,7 @@ void OnDemandPlayer::startTheAction(ui::Button& sender) {
 void OnDemandPlayer::dawnload() { ui::openURL(addresses_.podcastURL); }
 
 void OnDemandPlayer::playbackStateChanged(const platform::Notification&) {
+    if (statusLabel_) statusLabel_->setText(screens::statusText(streamer_.get()));
     if (!streamer_ || !playButton_) return;
     if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
         playButton_->setImage(*image);

@@ -73,6 +73,7 @@ public:
     ui::View* valView() const { return valView_; }
     ui::Slider* progressSlider() const { return progressSlider_; }
     ui::Label* lbltime() const { return lbltime_; }
+    ui::Label* statusLabel() const { return statusLabel_; }
     AutoScrollLabel* autoScrollLabel1() const { return autoScrollLabel1_; }
     AutoScrollLabel* autoScrollLabel2() const { return autoScrollLabel2_; }
     ui::Button* backButton() const { return backButton_; }
@@ -100,6 +101,7 @@ private:
     QPointer<ui::View> valView_;
     QPointer<ui::Slider> progressSlider_;
     QPointer<ui::Label> lbltime_;
+    QPointer<ui::Label> statusLabel_;
     QPointer<ui::Button> backButton_;
     QPointer<ui::Button> downloadButton_;
 

@@ -28,6 +28,36 @@ ui::Label* addTimeLabel(ui::View& root, const ui::Rect& frame) {
     return label;
 }
 
+ui::Label* addStatusLabel(ui::View& root, const ui::Rect& frame) {
+    auto* label = new ui::Label(frame);
+    label->setFont(ui::Font::systemFont(12));
+    label->setTextColor(ui::Color::rgb(0.66f, 0.74f, 0.88f));
+    label->setTextAlignment(ui::TextAlignment::Center);
+    label->setUserInteractionEnabled(false);
+    root.addSubview(label);
+    return label;
+}
+
+std::string statusText(const AudioStreamer* streamer) {
+    if (!streamer) return "Stopped";
+    if (streamer->errorCode() != AS_NO_ERROR)
+        return AudioStreamer::stringForErrorCode(streamer->errorCode());
+    switch (streamer->state()) {
+        case AS_STATE_STARTING_THREAD: return "Connecting\u2026";
+        case AS_STATE_WAITING_FOR_DATA:
+            return streamer->httpHeaders() ? "Buffering\u2026" : "Connecting\u2026";
+        case AS_STATE_WAITING_FOR_QUEUE_TO_START:
+        case AS_STATE_BUFFERING:
+        case AS_STATE_FLUSHING_EOF: return "Buffering\u2026";
+        case AS_STATE_PLAYING: return "Playing";
+        case AS_STATE_PAUSED: return "Paused";
+        case AS_STATE_STOPPING:
+        case AS_STATE_STOPPED:
+        case AS_STATE_IDLE: break;
+    }
+    return "Stopped";
+}
+
 ui::Slider* addProgressSlider(ui::View& root, const ui::Rect& frame,
                               std::function<void(ui::Slider&)> action) {
     auto* slider = new ui::Slider(frame);

@@ -47,6 +47,13 @@ struct PlayerControls {
 };
 PlayerControls addPlayerControls(ui::View& root, ui::View& volumeHolder);
 
+// A player's status line: small, centred, in the backdrop's pale blue.
+ui::Label* addStatusLabel(ui::View& root, const ui::Rect& frame);
+// What the player is doing, in plain words: "Connecting…" until the server answers,
+// "Buffering…" until the audio starts (and whenever it runs dry), "Playing", "Paused",
+// "Stopped", and after an error the error's own text.
+std::string statusText(const AudioStreamer* streamer);
+
 // The names a screen reader gives a player's button for each of its images: what a press does
 // ("Play", "Stop"), or "Loading" while the basic player waits.
 void describePlayButton(ui::Button& button);

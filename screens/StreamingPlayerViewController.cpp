@@ -31,6 +31,9 @@ void StreamingPlayerViewController::loadView() {
         [this](ui::TextField& field) { return textFieldShouldReturn(field); });
     root->addSubview(downloadSourceField_);
 
+    statusLabel_ = screens::addStatusLabel(*root, ui::Rect(16, 126, 288, 16));
+    statusLabel_->setText(screens::statusText(nullptr));
+
     button_ = new ui::Button(ui::Rect(110, 146, 100, 100));
     screens::describePlayButton(*button_);
     button_->setAction([this](ui::Button& sender) { buttonPressed(sender); });
@@ -85,6 +88,7 @@ bool StreamingPlayerViewController::textFieldShouldReturn(ui::TextField& textFie
 
 void StreamingPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (!streamer_) return;
+    if (statusLabel_) statusLabel_->setText(screens::statusText(streamer_.get()));
     const auto image = screens::buttonImageFor(*streamer_.get(), screens::kLoadingStopImages);
     if (!image) return;
     // Idle: a new press makes a new streamer. This call may run inside the streamer's own

@@ -50,6 +50,7 @@ public:
 
     // What the screen shows, for tests, screenshots and the tool.
     ui::TextField* downloadSourceField() const { return downloadSourceField_; }
+    ui::Label* statusLabel() const { return statusLabel_; }
     ui::Button* button() const { return button_; }
     ui::Label* positionLabel() const { return positionLabel_; }
     ui::Slider* progressSlider() const { return progressSlider_; }
@@ -63,6 +64,7 @@ private:
     QPointer<ui::Button> button_;
     QPointer<ui::View> volumeSlider_;
     QPointer<ui::Label> positionLabel_;
+    QPointer<ui::Label> statusLabel_;
     QPointer<ui::Slider> progressSlider_;
     screens::PlayerStreamer streamer_{
         kProgressInterval, [this](const platform::Notification& n) { playbackStateChanged(n); },

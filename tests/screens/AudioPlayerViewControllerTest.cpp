@@ -272,3 +272,61 @@ TEST_F(LiveScreenTest, DownloadOpensThePodcastPage) {
 }
 
 }  // namespace
+
+namespace {
+
+// What is on air and what the player does, in words: a station that interleaves its titles
+// shows its name and each new title under the heading; the status line goes from connecting
+// through playing to stopped. A station without metadata shows no now-playing line.
+TEST_F(LiveScreenTest, SaysWhatIsOnAirAndWhatItIsDoing) {
+    static const std::string frames =
+        screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
+    // About a quarter second of audio between blocks; the title changes after five seconds.
+    server->serve("/icy", testsupport::Response::live(
+                              testsupport::withIcyMetadata(testsupport::repeating(frames), 4000,
+                                                           [](uint64_t block) {
+                                                               return block < 20 ? "Harbour Song"
+                                                                                 : "Evening News";
+                                                           }))
+                              .icy()
+                              .header("icy-metaint", "4000"));
+    delegate->setSongURL(server->url("/icy"));
+    show();
+    EXPECT_EQ(*screen->statusLabel()->text(), "Stopped");
+    EXPECT_FALSE(screen->nowPlayingLabel()->text().has_value());
+    std::vector<std::string> statuses;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        // The words for each state as it is announced (the screen's own observer may run
+        // after this one, so its label is read at the ends only).
+        ASStatusChangedNotification, nullptr, [&](const platform::Notification& n) {
+            const std::string status =
+                screens::statusText(static_cast<const AudioStreamer*>(n.object));
+            if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+        });
+    advance(0.5);
+    ASSERT_TRUE(waitUntilPlaying());
+    EXPECT_EQ(*screen->statusLabel()->text(), "Playing");
+    ASSERT_TRUE(runUntil([&] {
+        return screen->nowPlayingLabel()->text() == std::string("Ostra Test Radio: Harbour Song");
+    }));
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return screen->nowPlayingLabel()->text() ==
+                   std::string("Ostra Test Radio: Evening News");
+        },
+        20));
+    screen->startTheAction(*screen->playButton());
+    ASSERT_TRUE(waitUntilIdle());
+    queue().drain();
+    EXPECT_EQ(*screen->statusLabel()->text(), "Stopped");
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
+    // Buffering shows only when the audio is slow to come: on loopback the queue is usually
+    // running by the time its announcement is handled.
+    const std::vector<std::string> withBuffering = {"Connecting\u2026", "Buffering\u2026",
+                                                    "Playing", "Stopped"};
+    const std::vector<std::string> withoutBuffering = {"Connecting\u2026", "Playing", "Stopped"};
+    EXPECT_TRUE(statuses == withBuffering || statuses == withoutBuffering)
+        << ::testing::PrintToString(statuses);
+}
+
+}  // namespace

@@ -46,6 +46,36 @@ ByteGenerator repeating(std::string pattern) {
     };
 }
 
+ByteGenerator withIcyMetadata(ByteGenerator audio, size_t interval,
+                              std::function<std::string(uint64_t block)> titleAt) {
+    constexpr size_t kBlockBytes = 64;
+    const uint64_t cell = interval + 1 + kBlockBytes;
+    return [audio = std::move(audio), interval, titleAt = std::move(titleAt), cell](
+               uint64_t offset, uint8_t* buffer, size_t length) {
+        while (length > 0) {
+            const uint64_t index = offset / cell;
+            const uint64_t within = offset % cell;
+            size_t run = 0;
+            if (within < interval) {
+                run = static_cast<size_t>(std::min<uint64_t>(length, interval - within));
+                audio(index * interval + within, buffer, run);
+            } else if (within == interval) {
+                run = 1;
+                *buffer = kBlockBytes / 16;
+            } else {
+                std::string text = "StreamTitle='" + titleAt(index) + "';";
+                text.resize(kBlockBytes, '\0');
+                const size_t at = static_cast<size_t>(within - interval - 1);
+                run = std::min(length, kBlockBytes - at);
+                std::memcpy(buffer, text.data() + at, run);
+            }
+            buffer += run;
+            length -= run;
+            offset += run;
+        }
+    };
+}
+
 uint8_t patternByte(uint64_t offset) {
     // Mixes in higher bits so that a shift by a multiple of 256 still shows up as a mismatch.
     return static_cast<uint8_t>(offset ^ (offset >> 8) ^ (offset >> 16) ^ (offset >> 24));

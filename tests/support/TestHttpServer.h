@@ -59,6 +59,12 @@ using ByteGenerator = std::function<void(uint64_t offset, uint8_t* buffer, size_
 // A generator that repeats `pattern` endlessly (e.g. a few real MP3 frames for a live stream).
 ByteGenerator repeating(std::string pattern);
 
+// `audio` as a station that interleaves metadata sends it: after every `interval` audio bytes a
+// 64-byte block (length byte 4) holding "StreamTitle='<titleAt(block)>';", block counting from
+// 0. Serve it with an "icy-metaint" header of the same interval.
+ByteGenerator withIcyMetadata(ByteGenerator audio, size_t interval,
+                              std::function<std::string(uint64_t block)> titleAt);
+
 // A generator of a deterministic byte pattern, for bodies too big to keep twice in memory.
 // patternByte(offset) gives the byte it produces at that offset.
 ByteGenerator counting();
