@@ -404,3 +404,79 @@ TEST(StationServerLag, ListenerThatStopsReadingIsLetGo) {
     EXPECT_FALSE(readUntil(fd.get(), everything, Clock::now() + 10s)) << "the stream did not end";
     EXPECT_TRUE(waitFor([&] { return station.server().listenerCount() == 0; }, 5s));
 }
+
+namespace {
+
+Listener listenWithMetadata(uint16_t port) {
+    Listener listener;
+    listener.fd = connectTo(port);
+    listener.connected = Clock::now();
+    const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nIcy-MetaData: 1\r\n\r\n";
+    ::send(listener.fd.get(), request.data(), request.size(), MSG_NOSIGNAL);
+    std::string raw;
+    while (raw.find("\r\n\r\n") == std::string::npos) {
+        if (!readUntil(listener.fd.get(), raw, Clock::now() + 5s, raw.size() + 1)) break;
+    }
+    listener.head = parseResponse(raw);
+    return listener;
+}
+
+}  // namespace
+
+// A listener that asks for metadata gets "icy-metaint" and a block after every interval of
+// audio: the segment's title in the first block and whenever it changes, empty blocks between;
+// the audio between the blocks is the loop's own frames.
+TEST(StationServerMetadata, TitlesInterleavedForListenersThatAsk) {
+    station::StationConfig config;
+    config.icyInterval = 4000;
+    config.segmentLength = 1s;
+    RunningStation station(config);
+    Listener listener = listenWithMetadata(station.livePort());
+    ASSERT_EQ(listener.head.status, 200);
+    ASSERT_EQ(listener.head.headers["icy-metaint"], "4000");
+    std::string bytes = listener.head.body;
+    readUntil(listener.fd.get(), bytes, Clock::now() + 3500ms);
+    std::string audio;
+    std::vector<std::string> titles;
+    size_t at = 0;
+    size_t emptyBlocks = 0;
+    while (at + 4000 < bytes.size()) {
+        audio.append(bytes, at, 4000);
+        at += 4000;
+        const size_t length = static_cast<unsigned char>(bytes[at]) * 16;
+        if (at + 1 + length > bytes.size()) break;
+        const std::string block = bytes.substr(at + 1, length);
+        at += 1 + length;
+        if (length == 0) {
+            ++emptyBlocks;
+            continue;
+        }
+        ASSERT_EQ(block.rfind("StreamTitle='Segment ", 0), 0u) << block;
+        titles.push_back(block.substr(13, block.find("';") - 13));
+    }
+    // About 5.5 s of audio at 16 kB/s in 4 kB intervals, the title changing every second.
+    ASSERT_GE(titles.size(), 3u);
+    EXPECT_GT(emptyBlocks, 0u);
+    for (size_t i = 1; i < titles.size(); ++i) EXPECT_NE(titles[i], titles[i - 1]);
+    EXPECT_TRUE(loopFrameAt(station.server().broadcast().loop(), audio));
+    // A listener that does not ask gets none.
+    Listener plain = listen(station.livePort());
+    EXPECT_EQ(plain.head.headers.count("icy-metaint"), 0u);
+}
+
+// With drops asked for, every listener is let go at each interval, and may come back.
+TEST(StationServerMetadata, DropsEveryListenerNowAndThen) {
+    station::StationConfig config;
+    config.dropEvery = 1s;
+    RunningStation station(config);
+    platform::LogCapture capture;
+    for (int round = 0; round < 2; ++round) {
+        Listener listener = listen(station.livePort());
+        ASSERT_EQ(listener.head.status, 200);
+        std::string bytes;
+        EXPECT_FALSE(readUntil(listener.fd.get(), bytes, Clock::now() + 5s))
+            << "the stream did not end";
+        EXPECT_GT(bytes.size(), 0u);
+    }
+    EXPECT_TRUE(capture.contains("dropped"));
+}

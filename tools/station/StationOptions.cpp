@@ -40,6 +40,10 @@ std::string stationUsage() {
            "  --generator S     script that makes the audio (default " OSTRA_STATION_GENERATOR
            ")\n"
            "  --head-start MS   audio sent at once to a new listener, in ms (default 2000)\n"
+           "  --icy-interval N  audio bytes between metadata blocks for listeners that ask\n"
+           "                    (default 16000; 0 sends none)\n"
+           "  --title-every S   the title on air changes every S seconds (default 180)\n"
+           "  --drop-every S    drops every listener every S seconds (default: never)\n"
            "  --quiet           no line per request\n"
            "  --help            this text\n";
 }
@@ -94,6 +98,19 @@ std::optional<StationOptions> parseStationOptions(const std::vector<std::string>
                 return std::nullopt;
             }
             options.config.headStart = std::chrono::milliseconds(*ms);
+        } else if (arg == "--icy-interval" || arg == "--title-every" || arg == "--drop-every") {
+            const std::string* text = value();
+            if (!text) return std::nullopt;
+            const bool interval = arg == "--icy-interval";
+            auto number = parseWhole(*text, interval ? 0 : 1, interval ? 1 << 20 : 86'400);
+            if (!number) {
+                *error = "not a valid " + arg.substr(2) + ": " + *text;
+                return std::nullopt;
+            }
+            if (interval) options.config.icyInterval = static_cast<size_t>(*number);
+            if (arg == "--title-every")
+                options.config.segmentLength = std::chrono::seconds(*number);
+            if (arg == "--drop-every") options.config.dropEvery = std::chrono::seconds(*number);
         } else {
             *error = "unknown option: " + arg;
             return std::nullopt;

@@ -15,6 +15,7 @@
 
 #include "platform/Log.h"
 #include "tools/station/ByteRange.h"
+#include "tools/station/StationTitles.h"
 
 namespace station {
 
@@ -113,6 +114,15 @@ struct StationServer::Connection {
 
     bool listener = false;  // streams the live loop once the head has gone
     ListenerCursor cursor;
+    // A listener that asked for metadata: audio bytes until the next block, the block being
+    // sent, and the title it has.
+    bool icy = false;
+    size_t untilBlock = 0;
+    std::string block;
+    size_t blockSent = 0;
+    std::string title;
+    // The drop round the listener joined in (see StationConfig::dropEvery).
+    int64_t dropRound = 0;
     bool blocked = false;  // the last send filled the socket; wait for POLLOUT
 };
 
@@ -352,10 +362,17 @@ void StationServer::respondLive(Connection& c, const HttpRequest& request, Clock
         "Content-Type: audio/mpeg\r\nCache-Control: no-cache, no-store\r\n"
         "icy-name: " +
         std::string(kStationName) + "\r\nicy-br: " + std::to_string(loop.bitrateKbps()) + "\r\n";
+    const auto metadata = request.header("Icy-MetaData");
+    if (metadata && *metadata == "1" && config_.icyInterval > 0) {
+        c.icy = true;
+        c.untilBlock = config_.icyInterval;
+        response.headers += "icy-metaint: " + std::to_string(config_.icyInterval) + "\r\n";
+    }
     response.bodyless = request.method == "HEAD";
     response.listener = !response.bodyless;
     if (response.listener) {
         c.cursor = broadcast_->startListener(now);
+        c.dropRound = dropRound(now);
         const double intoLoop = static_cast<double>(broadcast_->loopFrame(c.cursor.nextFrame)) *
                                 loop.samplesPerFrame() / loop.sampleRate();
         logRequest(c, 200, quoted + " live from " + minutesAndSeconds(intoLoop) + " into the loop");
@@ -507,10 +524,30 @@ void StationServer::writeSome(Connection& c, Clock::time_point now) {
     c.done = true;
 }
 
+int64_t StationServer::dropRound(Clock::time_point now) const {
+    if (config_.dropEvery.count() <= 0) return 0;
+    return (now - broadcast_->airTime(0)) / config_.dropEvery;
+}
+
 void StationServer::pumpListener(Connection& c, Clock::time_point now) {
+    if (dropRound(now) != c.dropRound) {
+        platform::logf("[%s] station: %s dropped, as every listener is now and then",
+                       timeOfDay().c_str(), c.peer.c_str());
+        c.done = true;
+        return;
+    }
     while (!c.blocked) {
-        const auto bytes = broadcast_->due(c.cursor, now);
-        if (bytes.empty()) break;
+        // A block begun goes out whole before more audio.
+        const bool inBlock = c.icy && c.blockSent < c.block.size();
+        std::span<const uint8_t> bytes;
+        if (inBlock) {
+            bytes = {reinterpret_cast<const uint8_t*>(c.block.data()) + c.blockSent,
+                     c.block.size() - c.blockSent};
+        } else {
+            bytes = broadcast_->due(c.cursor, now);
+            if (bytes.empty()) break;
+            if (c.icy) bytes = bytes.first(std::min(bytes.size(), c.untilBlock));
+        }
         ssize_t n = ::send(c.fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -521,8 +558,26 @@ void StationServer::pumpListener(Connection& c, Clock::time_point now) {
             c.done = true;
             return;
         }
-        broadcast_->advance(c.cursor, static_cast<size_t>(n));
-        if (static_cast<size_t>(n) < bytes.size()) c.blocked = true;
+        const auto sent = static_cast<size_t>(n);
+        if (sent < bytes.size()) c.blocked = true;
+        if (inBlock) {
+            c.blockSent += sent;
+            continue;
+        }
+        broadcast_->advance(c.cursor, sent);
+        if (!c.icy) continue;
+        c.untilBlock -= sent;
+        if (c.untilBlock == 0) {
+            // The title of what the listener hears next.
+            const LiveLoop& loop = broadcast_->loop();
+            const double onAir =
+                double(c.cursor.nextFrame) * loop.samplesPerFrame() / loop.sampleRate();
+            const std::string title = segmentTitle(onAir, double(config_.segmentLength.count()));
+            c.block = metadataBlock(title, c.title);
+            c.title = title;
+            c.blockSent = 0;
+            c.untilBlock = config_.icyInterval;
+        }
     }
     const double lag = broadcast_->lagSeconds(c.cursor, now);
     if (lag * 1000.0 > static_cast<double>(config_.maxLag.count())) {

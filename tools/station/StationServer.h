@@ -40,6 +40,13 @@ struct StationConfig {
     // A client must send its request head within this time.
     std::chrono::milliseconds requestTimeout{10000};
     size_t maxConnections = 256;
+    // Listeners that send "Icy-MetaData: 1" get a metadata block after this many bytes of
+    // audio, with the title of the segment on air; the title changes every segment.
+    size_t icyInterval = 16000;
+    std::chrono::seconds segmentLength{180};
+    // Every this long (0: never) the station drops every listener, as a network or a
+    // restarting server would, for the demo and for tests of reconnecting.
+    std::chrono::milliseconds dropEvery{0};
     bool logRequests = true;
 };
 
@@ -72,6 +79,8 @@ private:
     void handleRequest(Connection& c, const std::optional<HttpRequest>& request,
                        Clock::time_point now);
     void respondLive(Connection& c, const HttpRequest& request, Clock::time_point now);
+    // Which interval of StationConfig::dropEvery `now` lies in (0 when listeners stay).
+    int64_t dropRound(Clock::time_point now) const;
     void respondWeb(Connection& c, const HttpRequest& request);
     void respondError(Connection& c, int status, const std::string& extraHeaders = {});
     void startSending(Connection& c, Response response);
