@@ -1,5 +1,6 @@
 #include "app/HeadlessDemo.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +174,16 @@ void HeadlessDemo::titleChanged(const platform::Notification& notification) {
 }
 
 void HeadlessDemo::poll() {
+    if (AudioPlayerViewController* live = liveScreen()) {
+        const bool waiting = live->isWaitingToReconnect();
+        if (waiting && !reportedWait_) {
+            say("live: reconnecting in " +
+                std::to_string(int(std::lround(live->secondsUntilReconnect()))) + " s (attempt " +
+                std::to_string(live->reconnectAttempts() + 1) + ")");
+            ++reconnects_;
+        }
+        reportedWait_ = waiting;
+    }
     if (AudioPlayerViewController* live = liveScreen(); live && live->autoScrollLabel1()) {
         std::optional<std::string> sponsor = live->autoScrollLabel1()->text();
         if (sponsor && !sponsor->empty() && sponsor != lastSponsor_) {
@@ -221,6 +232,7 @@ void HeadlessDemo::finish() {
     summary << ", sponsor text " << (lastSponsor_ ? "shown" : "not shown") << ", "
             << lastRows_.size() << " programmes listed";
     if (!titles_.empty()) summary << ", " << titles_.size() << " titles on air";
+    if (reconnects_ > 0) summary << ", " << reconnects_ << " reconnects";
     say(summary.str());
     pollTimer_->invalidate();
     quit_();

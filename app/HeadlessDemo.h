@@ -103,6 +103,8 @@ private:
     std::vector<std::string> lastRows_;
     std::optional<double> playingAt_;
     std::vector<std::string> titles_;
+    bool reportedWait_ = false;
+    int reconnects_ = 0;
     bool finished_ = false;
 };
 

@@ -39,6 +39,7 @@ AudioStreamer* ShownPlayer::streamer() const {
 }
 
 bool ShownPlayer::isOn() const {
+    if (!programme() && live() && live()->isWaitingToReconnect()) return true;
     ui::Button* button = playButton();
     return button && !button->currentImageIs(screens::kPlayButtonImage);
 }
@@ -53,6 +54,11 @@ void ShownPlayer::turnOn() const {
 }
 
 void ShownPlayer::turnOff() const {
+    // Waiting to reconnect, the button shows play (the stream is idle): stopping ends the wait.
+    if (!programme() && live() && live()->isWaitingToReconnect()) {
+        live()->stopListening();
+        return;
+    }
     if (isOn()) pressPlayButton();
 }
 

@@ -25,7 +25,8 @@ public:
     AudioStreamer* streamer() const;
 
     // What a click on the button would start or stop: true when it shows the stop (pause)
-    // image, that is, when the player is playing or on its way to.
+    // image, that is, when the player is playing or on its way to, and while the live stream
+    // waits to reconnect.
     bool isOn() const;
     // A click on the player's button, when it is enabled.
     void pressPlayButton() const;

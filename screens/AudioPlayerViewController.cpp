@@ -1,5 +1,8 @@
 #include "screens/AudioPlayerViewController.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "feeds/FetchAd.h"
 #include "platform/Log.h"
 #include "platform/PercentEscape.h"
@@ -19,8 +22,15 @@ AudioPlayerViewController::AudioPlayerViewController(StationAddresses addresses)
     tabBarItem() = {"Live Radio", "tab_live.png"};
 }
 
+double AudioPlayerViewController::reconnectDelay(int attempt) {
+    constexpr double kDelays[] = {1, 2, 4, 8, 16};
+    constexpr int kCount = sizeof kDelays / sizeof kDelays[0];
+    return attempt >= 0 && attempt < kCount ? kDelays[attempt] : 30;
+}
+
 AudioPlayerViewController::~AudioPlayerViewController() {
     *alive_ = false;
+    cancelReconnect();
     controls_.stop();
     removeScreenObservers();
     // The screen goes with its streamer: nobody else can stop it. stop returns only once the
@@ -110,6 +120,7 @@ void AudioPlayerViewController::stratStream() {
     // The button, the volume control on top, the (never started) indicator; then the stream.
     playButton_->setImage(screens::kPlayButtonImage);
     spinner_ = screens::addPlayerControls(*root, *valView_).indicator;
+    listening_ = true;
     streamer_->start();
 }
 
@@ -125,13 +136,81 @@ void AudioPlayerViewController::removeScreenObservers() {
 
 void AudioPlayerViewController::startTheAction(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
+        if (isWaitingToReconnect()) {
+            // Waiting to try again: try now, in the same listening session.
+            reconnectNow();
+            sender.setImage(screens::kPauseButtonImage);
+            return;
+        }
+        // A new listening session: its first error alerts again.
+        listening_ = true;
+        reconnectAttempts_ = 0;
         // A streamer that failed once can never play again; a new one on the same address can.
         streamer_.replaceIfFailed(false);
-        if (streamer_) streamer_->start();
+        if (streamer_) {
+            streamer_->setPresentsAlerts(true);
+            streamer_->start();
+        }
         sender.setImage(screens::kPauseButtonImage);
     } else {
-        if (streamer_) streamer_->stop();
+        stopListening();
         sender.setImage(screens::kPlayButtonImage);
+    }
+}
+
+void AudioPlayerViewController::stopListening() {
+    listening_ = false;
+    cancelReconnect();
+    if (streamer_) streamer_->stop();
+    showStatus();
+}
+
+double AudioPlayerViewController::secondsUntilReconnect() const {
+    if (!reconnectTimer_) return 0;
+    return std::max(0.0, reconnectAt_ - platform::MainQueue::main().now());
+}
+
+void AudioPlayerViewController::scheduleReconnect() {
+    auto& queue = platform::MainQueue::main();
+    const double delay = reconnectDelay(reconnectAttempts_);
+    reconnectAt_ = queue.now() + delay;
+    std::weak_ptr<bool> alive = alive_;
+    reconnectTimer_ = queue.scheduleTimer(delay, false, [this, alive](platform::Timer&) {
+        if (auto still = alive.lock(); still && *still) reconnectNow();
+    });
+    countdownTimer_ = queue.scheduleTimer(1.0, true, [this, alive](platform::Timer&) {
+        if (auto still = alive.lock(); still && *still) showStatus();
+    });
+    platform::log("Live stream lost; reconnecting in " + std::to_string(int(delay)) + " s");
+    showStatus();
+}
+
+void AudioPlayerViewController::reconnectNow() {
+    cancelReconnect();
+    if (!listening_) return;
+    ++reconnectAttempts_;
+    // A failed streamer is replaced; one that just ended starts again.
+    streamer_.replaceIfFailed(false);
+    if (!streamer_) return;
+    streamer_->setPresentsAlerts(false);
+    streamer_->start();
+    showStatus();
+}
+
+void AudioPlayerViewController::cancelReconnect() {
+    for (auto* timer : {&reconnectTimer_, &countdownTimer_}) {
+        if (*timer) (*timer)->invalidate();
+        timer->reset();
+    }
+}
+
+void AudioPlayerViewController::showStatus() {
+    if (!statusLabel_) return;
+    if (isWaitingToReconnect()) {
+        const int seconds = std::max(1, int(std::ceil(secondsUntilReconnect() - 1e-6)));
+        statusLabel_->setText("Reconnecting in " + std::to_string(seconds) + " s\u2026");
+    } else {
+        statusLabel_->setText(screens::statusText(streamer_.get()));
     }
 }
 
@@ -139,7 +218,11 @@ void AudioPlayerViewController::download() { ui::openURL(addresses_.podcastURL);
 
 void AudioPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (autoScrollLabel1_) autoScrollLabel1_->scroll();
-    if (statusLabel_) statusLabel_->setText(screens::statusText(streamer_.get()));
+    if (streamer_ && streamer_->isPlaying()) reconnectAttempts_ = 0;
+    // An end the listener did not ask for: back on air as soon as the station lets us.
+    if (listening_ && streamer_ && streamer_->isIdle() && !isWaitingToReconnect())
+        scheduleReconnect();
+    showStatus();
     if (!streamer_ || !playButton_) return;
     if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
         playButton_->setImage(*image);
@@ -156,7 +239,7 @@ void AudioPlayerViewController::streamTitleChanged(const platform::Notification&
 
 void AudioPlayerViewController::SongChanged(const platform::Notification&) {
     // The streamer stays, so the play button can start it again.
-    if (streamer_) streamer_->stop();
+    stopListening();
 }
 
 void AudioPlayerViewController::ShowControl(const platform::Notification&) {

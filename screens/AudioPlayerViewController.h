@@ -33,6 +33,9 @@ class AudioPlayerViewController : public ui::ViewController {
 public:
     // Delay between the view's load and stratStream.
     static constexpr double kStartDelay = 0.5;
+    // The wait before reconnect attempt `attempt` (0 first): 1, 2, 4, 8 and 16 s, then every
+    // 30 s for as long as the listener has not stopped.
+    static double reconnectDelay(int attempt);
 
     explicit AudioPlayerViewController(StationAddresses addresses);
     ~AudioPlayerViewController() override;
@@ -44,6 +47,16 @@ public:
 
     // Refreshes the marquee, and when no streamer exists creates and starts one on songURL.
     void stratStream();
+
+    // The live stream ended with an error, or came to an end nobody asked for, while the
+    // listener listened: a new attempt on the same URL follows after reconnectDelay. The first
+    // error of a listening session alerts as designed; the attempts alert nobody. A press on
+    // the button (its play image) tries at once; stopListening, "SongChanged" or a stop of the
+    // playing stream end the attempts.
+    bool isWaitingToReconnect() const { return reconnectTimer_ != nullptr; }
+    double secondsUntilReconnect() const;
+    int reconnectAttempts() const { return reconnectAttempts_; }
+    void stopListening();
     // Stop observing, invalidate the progress timer, stop, release; in that order.
     void destroyStreamer();
 
@@ -76,6 +89,10 @@ protected:
 
 private:
     void removeScreenObservers();
+    void scheduleReconnect();
+    void reconnectNow();
+    void cancelReconnect();
+    void showStatus();
 
     const StationAddresses addresses_;
 
@@ -97,6 +114,15 @@ private:
     platform::ObserverToken songChangedToken_ = 0;
     platform::ObserverToken showControlsToken_ = 0;
     platform::ObserverToken titleToken_ = 0;
+
+    // The listener wants to hear the stream: set by the start and by play, cleared by stop and
+    // by "SongChanged". While it is set an unasked-for end brings a reconnect.
+    bool listening_ = false;
+    int reconnectAttempts_ = 0;
+    double reconnectAt_ = 0;
+    std::shared_ptr<platform::Timer> reconnectTimer_;
+    // Ticks once a second during the wait, for the countdown in the status line.
+    std::shared_ptr<platform::Timer> countdownTimer_;
     // Guards the delayed stratStream: it must not run once the screen is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -254,6 +254,7 @@ void AudioStreamer::failWithErrorCode(AudioStreamerErrorCode anErrorCode) {
 }
 
 void AudioStreamer::presentAlertWithTitle(const std::string& title, const std::string& message) {
+    if (!presentsAlerts_.load()) return;
     platform::presentAlert(title, message, platform::localizedString("OK"));
 }
 

@@ -166,6 +166,10 @@ public:
     // A copy of the first response's header fields of this run, none before it.
     std::optional<HeaderMap> httpHeaders() const;
     const std::string& urlString() const { return url; }
+    // Whether an error shows the user an alert (the default). A screen that retries on its own
+    // turns it off for its retries, so that one outage is one alert. Any thread.
+    void setPresentsAlerts(bool presents) { presentsAlerts_.store(presents); }
+    bool presentsAlerts() const { return presentsAlerts_.load(); }
     // What the station says is on now (its StreamTitle), empty before it said anything; and
     // its name and description from the response's icy-name and icy-description. Any thread.
     std::string streamTitle() const;
@@ -332,6 +336,7 @@ private:
     // a state change, never together with queueBuffersMutex; after the streamer lock.
     std::mutex idleMutex;
     std::condition_variable idleCondition;
+    std::atomic<bool> presentsAlerts_{true};
     // The now-playing title: written on the streaming thread, read anywhere.
     mutable std::mutex metadataMutex;
     std::string streamTitle_;

@@ -330,3 +330,97 @@ TEST_F(LiveScreenTest, SaysWhatIsOnAirAndWhatItIsDoing) {
 }
 
 }  // namespace
+
+namespace {
+
+class ReconnectTest : public LiveScreenTest {
+protected:
+    // A live stream that the server resets after a few seconds of audio; then the station is
+    // down (every request gets a 404 page) until the test brings it back.
+    void dropAfterPlaying() {
+        static const std::string frames =
+            screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
+        server->serve(
+            "/drop",
+            testsupport::Response::live(testsupport::repeating(frames)).icy().resetAfter(48000));
+        delegate->setSongURL(server->url("/drop"));
+        show();
+        advance(0.5);
+        ASSERT_TRUE(waitUntilPlaying());
+        server->serve("/drop", testsupport::Response::notFound());
+        ASSERT_TRUE(runUntil([&] { return screen->isWaitingToReconnect(); }));
+    }
+    void bringTheStationBack() {
+        static const std::string frames =
+            screentest::readFile(screentest::fixturePath("cbr128-noxing.mp3"));
+        server->serve("/drop", testsupport::Response::live(testsupport::repeating(frames)).icy());
+    }
+    std::string status() const { return screen->statusLabel()->text().value_or(""); }
+};
+
+// After a drop the screen tries again after 1, 2, 4, 8 and 16 s, then every 30 s, saying so
+// in its status line; each attempt is one request, none comes early; the outage gives one
+// alert (the drop's), the attempts none; once the station answers again the stream is back
+// within two seconds of the attempt, and the next drop starts the schedule from 1 s again.
+TEST_F(ReconnectTest, RetriesOnTheScheduleUntilTheStationAnswers) {
+    dropAfterPlaying();
+    EXPECT_EQ(alerts->count(), 1u);
+    for (double delay : {1.0, 2.0, 4.0, 8.0, 16.0, 30.0, 30.0}) {
+        SCOPED_TRACE("delay " + std::to_string(delay));
+        ASSERT_TRUE(screen->isWaitingToReconnect());
+        EXPECT_NEAR(screen->secondsUntilReconnect(), delay, 1e-6);
+        EXPECT_EQ(status(), "Reconnecting in " + std::to_string(int(delay)) + " s\u2026");
+        EXPECT_TRUE(screen->playButton()->currentImageIs(screens::kPlayButtonImage));
+        const size_t before = requestsFor("/drop");
+        if (delay >= 2) {
+            advance(1);
+            EXPECT_EQ(status(), "Reconnecting in " + std::to_string(int(delay) - 1) + " s\u2026");
+            advance(delay - 1 - 0.01);
+        } else {
+            advance(delay - 0.01);
+        }
+        queue().drain();
+        EXPECT_EQ(requestsFor("/drop"), before) << "an attempt came early";
+        advance(0.01);
+        ASSERT_TRUE(runUntil([&] { return requestsFor("/drop") == before + 1; }));
+        ASSERT_TRUE(runUntil([&] { return screen->isWaitingToReconnect(); }));
+    }
+    EXPECT_EQ(alerts->count(), 1u) << "an attempt alerted";
+
+    bringTheStationBack();
+    advance(30);
+    ASSERT_TRUE(runUntil([&] { return screen->streamer()->isPlaying(); }, 2.0));
+    EXPECT_EQ(status(), "Playing");
+    EXPECT_EQ(screen->reconnectAttempts(), 0);
+    EXPECT_EQ(alerts->count(), 1u);
+}
+
+// Stopping during the wait (the media controls' stop, or choosing a programme) ends the
+// attempts; the play image during the wait tries at once.
+TEST_F(ReconnectTest, StopEndsTheWaitAndPlayTriesAtOnce) {
+    dropAfterPlaying();
+    const size_t before = requestsFor("/drop");
+    screen->startTheAction(*screen->playButton());
+    ASSERT_TRUE(runUntil([&] { return requestsFor("/drop") == before + 1; }));
+    ASSERT_TRUE(runUntil([&] { return screen->isWaitingToReconnect(); }));
+    EXPECT_NEAR(screen->secondsUntilReconnect(), 2.0, 1e-6);
+
+    screen->stopListening();
+    EXPECT_FALSE(screen->isWaitingToReconnect());
+    advance(120);
+    queue().drain();
+    EXPECT_EQ(requestsFor("/drop"), before + 1);
+    EXPECT_EQ(status(), AudioStreamer::stringForErrorCode(screen->streamer()->errorCode()));
+
+    // A new session: play starts it again, and "SongChanged" during its wait ends it too.
+    screen->startTheAction(*screen->playButton());
+    ASSERT_TRUE(runUntil([&] { return screen->isWaitingToReconnect(); }));
+    platform::NotificationCenter::defaultCenter().post("SongChanged", nullptr);
+    EXPECT_FALSE(screen->isWaitingToReconnect());
+    const size_t after = requestsFor("/drop");
+    advance(120);
+    queue().drain();
+    EXPECT_EQ(requestsFor("/drop"), after);
+}
+
+}  // namespace
