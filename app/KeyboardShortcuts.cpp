@@ -12,6 +12,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TabBarController.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/VolumeView.h"
 #include "screens/OnDemandPlayer.h"
 
@@ -32,6 +33,10 @@ bool focusedControlTakes(const QWidget* focus, const QKeyEvent& key) {
     const int code = key.key();
     if (dynamic_cast<const ui::Button*>(focus))
         return code == Qt::Key_Space || code == Qt::Key_Return || code == Qt::Key_Enter;
+    if (dynamic_cast<const ui::TableView*>(focus))
+        return code == Qt::Key_Up || code == Qt::Key_Down || code == Qt::Key_PageUp ||
+               code == Qt::Key_PageDown || code == Qt::Key_Home || code == Qt::Key_End ||
+               code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Space;
     if (dynamic_cast<const ui::TabBar*>(focus))
         return code == Qt::Key_Left || code == Qt::Key_Right;
     if (dynamic_cast<const ui::Slider*>(focus))

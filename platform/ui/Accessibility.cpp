@@ -8,6 +8,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TabBarController.h"
+#include "platform/ui/TableView.h"
 
 namespace ui {
 
@@ -90,11 +91,27 @@ public:
     }
 };
 
+class TableAccessible : public QAccessibleWidget {
+public:
+    explicit TableAccessible(TableView* table) : QAccessibleWidget(table, QAccessible::List) {}
+    QString text(QAccessible::Text kind) const override {
+        auto* table = static_cast<TableView*>(widget());
+        if (kind == QAccessible::Value && table->keyboardRow() >= 0) {
+            for (TableViewCell* cell : table->visibleCells()) {
+                if (cell->hasKeyboardCursor())
+                    return fromStd(cell->textLabel().text().value_or(""));
+            }
+        }
+        return QAccessibleWidget::text(kind);
+    }
+};
+
 QAccessibleInterface* interfaceFor(const QString&, QObject* object) {
     if (auto* button = dynamic_cast<Button*>(object)) return new ButtonAccessible(button);
     if (auto* slider = dynamic_cast<Slider*>(object)) return new SliderAccessible(slider);
     if (auto* label = dynamic_cast<Label*>(object)) return new LabelAccessible(label);
     if (auto* bar = dynamic_cast<TabBar*>(object)) return new TabBarAccessible(bar);
+    if (auto* table = dynamic_cast<TableView*>(object)) return new TableAccessible(table);
     return nullptr;
 }
 

@@ -1,5 +1,9 @@
 #include "platform/ui/TableView.h"
 
+#include <QAccessible>
+#include <QFocusEvent>
+#include <QKeyEvent>
+
 #include <QPainter>
 #include <QWheelEvent>
 #include <cmath>
@@ -31,12 +35,30 @@ void TableViewCell::layoutSubviews() {
     textLabel_->setFrame(Rect(10, 0, std::max(0.0f, frame().width() - 20), frame().height() - 1));
 }
 
+void TableViewCell::setKeyboardCursor(bool keyed) {
+    if (keyed_ == keyed) return;
+    keyed_ = keyed;
+    update();
+}
+
 void TableViewCell::drawContents(QPainter& painter) {
     if (selected_) painter.fillRect(rect(), QColor(22, 110, 230));
     painter.fillRect(QRectF(0, height() - 1, width(), 1), QColor(224, 224, 224));
+    if (keyed_) {
+        // On white, the ring in the focus colour's darker shade.
+        QPen pen = focusRingPen();
+        pen.setColor(QColor(30, 110, 220));
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        const qreal inset = pen.widthF() / 2;
+        painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
+    }
 }
 
-TableView::TableView(Rect frame) : ScrollView(frame) { setBackgroundColor(Color::white()); }
+TableView::TableView(Rect frame) : ScrollView(frame) {
+    setBackgroundColor(Color::white());
+    setFocusPolicy(Qt::TabFocus);
+}
 
 TableView::~TableView() = default;
 
@@ -54,6 +76,7 @@ void TableView::reloadData() {
     visible_.clear();
     rows_.clear();
     selected_ = -1;
+    keyRow_ = -1;
     if (dataSource_) {
         const int sections = dataSource_->numberOfSectionsInTableView(*this);
         for (int s = 0; s < sections; ++s) {
@@ -117,6 +140,7 @@ void TableView::layoutCells() {
         if (!cell) continue;
         cell->setFrame(Rect(0, static_cast<float>(row) * kRowHeight, frame().width(), kRowHeight));
         cell->setSelected(row == selected_);
+        cell->setKeyboardCursor(cursorShown_ && row == keyRow_);
         addSubview(cell);
         cell->setHidden(false);
         visible_[row] = cell;
@@ -169,6 +193,64 @@ bool TableView::handleTouch(TouchPhase phase, Point location) {
             break;
     }
     return true;
+}
+
+void TableView::keyPressEvent(QKeyEvent* event) {
+    const int count = static_cast<int>(rows_.size());
+    const int page = std::max(1, static_cast<int>(frame().height() / kRowHeight) - 1);
+    if (count == 0 || event->modifiers() != Qt::NoModifier) return ScrollView::keyPressEvent(event);
+    const int from = keyRow_ < 0 ? -1 : keyRow_;
+    switch (event->key()) {
+        case Qt::Key_Down: moveKeyboardRow(from + 1); break;
+        case Qt::Key_Up: moveKeyboardRow(from < 0 ? 0 : from - 1); break;
+        case Qt::Key_PageDown: moveKeyboardRow(from + page); break;
+        case Qt::Key_PageUp: moveKeyboardRow(from - page); break;
+        case Qt::Key_Home: moveKeyboardRow(0); break;
+        case Qt::Key_End: moveKeyboardRow(count - 1); break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            if (keyRow_ >= 0 && !event->isAutoRepeat())
+                selectRow(rows_[static_cast<size_t>(keyRow_)]);
+            break;
+        default: return ScrollView::keyPressEvent(event);
+    }
+    event->accept();
+}
+
+void TableView::moveKeyboardRow(int row) {
+    keyRow_ = std::clamp(row, 0, static_cast<int>(rows_.size()) - 1);
+    cursorShown_ = true;
+    // Keep the row in view.
+    const float top = static_cast<float>(keyRow_) * kRowHeight;
+    Point offset = contentOffset();
+    if (top < offset.y) offset.y = top;
+    if (top + kRowHeight > offset.y + frame().height())
+        offset.y = top + kRowHeight - frame().height();
+    setContentOffset(clampedOffset(offset));
+    layoutCells();
+    showKeyboardCursor();
+    QAccessibleEvent changed(this, QAccessible::ValueChanged);
+    QAccessible::updateAccessibility(&changed);
+}
+
+void TableView::showKeyboardCursor() {
+    for (auto& [row, cell] : visible_)
+        cell->setKeyboardCursor(cursorShown_ && hasFocus() && row == keyRow_);
+}
+
+void TableView::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    cursorShown_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+    // Tab lands on the first row, or on the one chosen last.
+    if (cursorShown_ && keyRow_ < 0 && !rows_.empty()) keyRow_ = std::max(0, selected_);
+    showKeyboardCursor();
+    ScrollView::focusInEvent(event);
+}
+
+void TableView::focusOutEvent(QFocusEvent* event) {
+    showKeyboardCursor();
+    ScrollView::focusOutEvent(event);
 }
 
 void TableView::wheelEvent(QWheelEvent* event) {

@@ -2,7 +2,9 @@
 // A plain one-section-or-more list of rows, 44 points high. The data source says how many
 // sections and rows there are and makes each row's cell; cells scrolled out of view go back to
 // a pool by reuse identifier, where dequeueReusableCell finds them. A tap on a row tells the
-// delegate. reloadData asks the data source again. Main thread only.
+// delegate. reloadData asks the data source again. From the keyboard: Tab reaches the table,
+// Up, Down, Page Up, Page Down, Home and End move a cursor row (ringed, kept in view), and
+// Return or Space choose it as a tap would. Main thread only.
 
 #include <functional>
 #include <map>
@@ -33,6 +35,9 @@ public:
     Label& textLabel() { return *textLabel_; }
     bool isSelected() const { return selected_; }
     void setSelected(bool selected);
+    // The row the keyboard is on, in a table that has the focus: drawn with the focus ring.
+    bool hasKeyboardCursor() const { return keyed_; }
+    void setKeyboardCursor(bool keyed);
 
 protected:
     void layoutSubviews() override;
@@ -42,6 +47,7 @@ private:
     std::string reuseIdentifier_;
     Label* textLabel_;
     bool selected_ = false;
+    bool keyed_ = false;
 };
 
 class TableViewDataSource {
@@ -82,13 +88,22 @@ public:
     // Taps the row as a user would: highlight, then the delegate.
     void selectRow(IndexPath indexPath);
     void deselectRow(IndexPath indexPath);
+    // The keyboard's row, -1 for none.
+    int keyboardRow() const { return keyRow_; }
 
 protected:
     bool handleTouch(TouchPhase phase, Point location) override;
     void wheelEvent(QWheelEvent* event) override;
     void layoutSubviews() override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    // The cursor row carries the ring, not the whole table.
+    void drawFocusRing(QPainter&) override {}
 
 private:
+    void moveKeyboardRow(int row);
+    void showKeyboardCursor();
     void layoutCells();
     void recycle(TableViewCell* cell);
     int rowIndexAt(Point contentLocation) const;
@@ -101,6 +116,8 @@ private:
     std::optional<Point> touchStart_;
     bool dragged_ = false;
     int selected_ = -1;
+    int keyRow_ = -1;
+    bool cursorShown_ = false;  // the focus came from the keyboard
 };
 
 }  // namespace ui

@@ -23,6 +23,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/TabBarController.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/VolumeView.h"
 #include "platform/ui/Window.h"
 #include "screens/AudioPlayerViewController.h"
@@ -180,7 +181,8 @@ TEST_F(KeyboardFocusTest, MouseMovementBringsTheControlsBack) {
     platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
-// In a programme, a focused position slider seeks a twentieth of the length per arrow, with a
+// The list from the keyboard (Tab, the arrows, Return), read by a screen reader as a list; in
+// the programme, a focused position slider seeks a twentieth of the length per arrow, with a
 // ranged request, and reads its value; the time label reads its text; a disabled slider is
 // unavailable to the reader.
 TEST_F(KeyboardFocusTest, AFocusedPositionSliderSeeksWithTheArrows) {
@@ -189,7 +191,16 @@ TEST_F(KeyboardFocusTest, AFocusedPositionSliderSeeksWithTheArrows) {
     auto* list = dynamic_cast<On_DemandListViewController*>(navigation->viewControllers()[0]);
     ASSERT_TRUE(
         runUntilAdvancing([&] { return list->numberOfRowsInSection(*list->tableView(), 0) > 0; }));
-    list->tableView()->selectRow({0, 0});
+    // Chosen from the keyboard: Tab reaches the list on its first row, Return opens it.
+    ui::TableView* table = list->tableView();
+    ASSERT_TRUE(tabTo(table));
+    EXPECT_EQ(table->keyboardRow(), 0);
+    EXPECT_EQ(accessible(table)->role(), QAccessible::List);
+    EXPECT_EQ(accessible(table)->text(QAccessible::Value).toStdString(), "Morning Show");
+    EXPECT_FALSE(ui_test::saveScreenshot(*delegate->window(), "focus-on-the-list").empty());
+    press(Qt::Key_Down);  // one row only: the cursor stays on it
+    EXPECT_EQ(table->keyboardRow(), 0);
+    press(Qt::Key_Return);
     auto* player = dynamic_cast<OnDemandPlayer*>(navigation->topViewController());
     ASSERT_NE(player, nullptr);
     ui::Slider* position = player->progressSlider();
