@@ -68,6 +68,33 @@ TEST(PacedConsumption, RemembersWhenFramesWereConsumed) {
     EXPECT_FALSE(pace.timeConsumed(25).has_value()) << "discarded, never played";
 }
 
+// A gap heard while playing is an underrun, counted by the sink and for the whole process; the
+// start, a pause, the wait after a discard (a seek) and the end of the audio are not.
+TEST(PacedConsumption, CountsTheGapsAListenerHears) {
+    const uint64_t processBefore = AudioSinkUnderrunCount();
+    PacedConsumption pace(1000);
+    pace.setPlaying(true);
+    pace.wrote(20);  // the start: nothing was playing before
+    ASSERT_TRUE(waitUntil([&] { return pace.consumed() == 20; }));
+    EXPECT_FALSE(waitUntil([&] { return false; }, 20ms));
+    pace.wrote(20);  // came 20 ms late
+    EXPECT_EQ(pace.underruns(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return pace.consumed() == 40; }));
+
+    pace.discard();
+    EXPECT_FALSE(waitUntil([&] { return false; }, 20ms));
+    pace.wrote(20);  // the refill after a seek
+    EXPECT_EQ(pace.underruns(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return pace.consumed() == 60; }));
+
+    pace.setPlaying(false);
+    EXPECT_FALSE(waitUntil([&] { return false; }, 20ms));
+    pace.wrote(20);  // paused: nobody was listening for it
+    pace.setPlaying(true);
+    EXPECT_EQ(pace.underruns(), 1u);
+    EXPECT_EQ(AudioSinkUnderrunCount() - processBefore, 1u);
+}
+
 // With instant pacing, consumption follows writing only while playing.
 TEST(PacedConsumption, InstantPaceConsumesOnlyWhilePlaying) {
     PacedConsumption pace(0);

@@ -320,6 +320,7 @@ int main(int argc, char** argv) {
     if (seekRequestedAt && seekPlayingAt) {
         std::printf("seek to PLAYING: %.1f ms\n", (*seekPlayingAt - *seekRequestedAt) * 1000);
     }
+    std::printf("underruns: %llu\n", (unsigned long long)audio::AudioSinkUnderrunCount());
     if (wav) {
         std::printf("wrote %llu frames to %s\n", (unsigned long long)wav->framesWritten(),
                     options.wavPath.c_str());

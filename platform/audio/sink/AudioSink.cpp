@@ -1,10 +1,12 @@
 #include "platform/audio/sink/AudioSink.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace audio {
 
 namespace {
+std::atomic<uint64_t> gUnderruns{0};
 std::mutex gFactoryMutex;
 AudioSinkFactory gFactory;  // guarded by gFactoryMutex
 
@@ -14,6 +16,10 @@ AudioSinkFactory exchangeFactory(AudioSinkFactory factory) {
     return factory;
 }
 }  // namespace
+
+uint64_t AudioSinkUnderrunCount() { return gUnderruns.load(std::memory_order_relaxed); }
+
+void AudioSinkNoteUnderrun() { gUnderruns.fetch_add(1, std::memory_order_relaxed); }
 
 void AudioSinkSetFactory(AudioSinkFactory factory) { exchangeFactory(std::move(factory)); }
 

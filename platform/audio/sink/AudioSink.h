@@ -68,6 +68,12 @@ public:
     virtual std::string lastError() const { return {}; }
 };
 
+// Underruns: a sink that was playing ran out of audio and the audio came on later, so the
+// listener heard a gap (not the end of a stream, a pause or the gap of a seek). Every sink of
+// the process counts into one figure, for tests and tools (ostra-play prints it). Any thread.
+uint64_t AudioSinkUnderrunCount();
+void AudioSinkNoteUnderrun();
+
 // The process-wide choice of sink for new queues. The application, a tool or a test installs
 // it (the application: makeDeviceAudioSink); with none installed a queue has no sink and drops
 // what it decodes. Any thread; each new queue asks once.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/audio/sink/AudioSink.h"
+
 namespace audio {
 
 PacedConsumption::PacedConsumption(double framesPerSecond, bool keepHistory)
@@ -27,13 +29,27 @@ void PacedConsumption::reanchor(Clock::time_point now) {
     anchorTime_ = now;
 }
 
+namespace {
+// A gap shorter than this is the writer's own rhythm, not one a listener hears.
+constexpr double kAudibleGapSeconds = 0.002;
+}  // namespace
+
 void PacedConsumption::wrote(uint64_t frames) {
     const auto now = Clock::now();
     // Ran dry: the pause in the data is not playing time, so restart the clock here.
     if (consumedAt(now) == written_) {
+        if (playing_ && framesPerSecond_ > 0 && written_ > 0 && !refillingAfterDiscard_) {
+            const double ranDryAfter = double(written_ - anchorConsumed_) / framesPerSecond_;
+            const double elapsed = std::chrono::duration<double>(now - anchorTime_).count();
+            if (elapsed - ranDryAfter > kAudibleGapSeconds) {
+                ++underruns_;
+                AudioSinkNoteUnderrun();
+            }
+        }
         reanchor(now);
         remember();
     }
+    refillingAfterDiscard_ = false;
     written_ += frames;
 }
 
@@ -45,6 +61,7 @@ void PacedConsumption::setPlaying(bool playing) {
 }
 
 void PacedConsumption::discard() {
+    refillingAfterDiscard_ = true;
     reanchor(Clock::now());
     remember(true);
     anchorConsumed_ = written_;

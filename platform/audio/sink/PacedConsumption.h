@@ -5,7 +5,7 @@
 //
 // Consumption only runs while playing and never passes what was written. When the writer lets
 // it run dry, the clock is re-anchored at the next write, so a gap is not "consumed" later in a
-// burst.
+// burst. Such a gap while playing counts as an underrun (AudioSinkNoteUnderrun).
 //
 // Threads: not synchronised; its owner's caller serialises the calls (see AudioSink.h).
 
@@ -29,6 +29,8 @@ public:
     void discard();
 
     uint64_t consumed() const;
+    // Gaps: consumption ran dry while playing and more audio came later.
+    uint64_t underruns() const { return underruns_; }
     uint64_t written() const { return written_; }
     bool playing() const { return playing_; }
     std::optional<std::chrono::nanoseconds> timeUntilConsumed(uint64_t frame) const;
@@ -56,6 +58,9 @@ private:
     uint64_t written_ = 0;
     uint64_t anchorConsumed_ = 0;  // consumed at anchorTime_
     Clock::time_point anchorTime_ = Clock::now();
+    uint64_t underruns_ = 0;
+    // A discard (a seek) leaves the sink empty on purpose: the wait for new audio is no gap.
+    bool refillingAfterDiscard_ = false;
     const bool keepHistory_;
     std::vector<Anchor> history_;
 };

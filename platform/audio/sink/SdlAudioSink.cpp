@@ -152,6 +152,9 @@ uint64_t SdlAudioSink::framesQueuedAtDevice() const {
 size_t SdlAudioSink::write(const float* samples, size_t frames) {
     if (device_ == 0) return 0;
     const uint64_t held = framesQueuedAtDevice();
+    // The device played everything it had and waited for more: the listener heard a gap.
+    if (held == 0 && playing_ && written_ > 0 && !refillingAfterDiscard_) AudioSinkNoteUnderrun();
+    refillingAfterDiscard_ = false;
     const size_t capacity = capacityFrames();
     const size_t taken = std::min<size_t>(frames, capacity > held ? capacity - held : 0);
     if (taken == 0) return 0;
@@ -169,6 +172,7 @@ void SdlAudioSink::setPlaying(bool playing) {
 
 void SdlAudioSink::discard() {
     if (device_ != 0) sdl_->ClearQueuedAudio(device_);
+    refillingAfterDiscard_ = true;
 }
 
 uint64_t SdlAudioSink::framesConsumed() { return written_ - framesQueuedAtDevice(); }

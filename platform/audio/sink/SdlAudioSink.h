@@ -44,9 +44,10 @@ public:
     std::string lastError() const override { return error_; }
 
 private:
-    // A fifth of a second queued at the device: enough to ride over a late wake-up of the
-    // queue's thread, short enough that pause and volume changes are heard promptly.
-    static constexpr double kCapacitySeconds = 0.2;
+    // Half a second queued at the device: with every core busy the queue's thread can wait
+    // well over a fifth of a second for its turn, and a fifth gave audible gaps. Pause, stop
+    // and seeks act on the device at once; only a volume change waits for what is queued.
+    static constexpr double kCapacitySeconds = 0.5;
 
     uint64_t framesQueuedAtDevice() const;
     void takeError();
@@ -60,6 +61,7 @@ private:
     AudioSinkFormat format_;
     uint64_t written_ = 0;
     bool playing_ = false;
+    bool refillingAfterDiscard_ = false;
     std::string error_;
 };
 
