@@ -47,12 +47,7 @@ protected:
             "/dev/feed/",
             testsupport::Response::bytes(screentest::rssFeed(
                 {{"Morning Show", server->url("/programmes/morning.mp3"), {"Anna Berg"}}})));
-        MainInterface main = loadMainInterface(addresses());
-        delegate->setWindow(std::move(main.window));
-        delegate->setTabBarController(std::move(main.tabBarController));
-        delegate->applicationDidFinishLaunching();
-        delegate->setSongURL(server->url("/live"));
-        delegate->window()->makeKeyAndVisible();
+        launchMainInterface(server->url("/live"));
         keys = std::make_unique<KeyboardShortcuts>(*delegate->window(), tabs(), [] {});
         destroyScreens = [this] { keys.reset(); };
         advance(1.3);  // the splash has gone, the stream started at 0.5 s

@@ -4,10 +4,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/MainInterface.h"
+#include "app/myTabeBare.h"
 #include "feeds/CatalogueRefresh.h"
 #include "platform/Files.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/URLOpener.h"
+#include "platform/ui/Window.h"
 #include "streaming/AudioStreamer.h"
 
 namespace screentest {
@@ -117,6 +120,15 @@ void ScreenTest::serveLive(const std::string& path) {
 void ScreenTest::serveProgramme(const std::string& path, std::string bytes) {
     server->serve(
         path, testsupport::Response::bytes(std::move(bytes)).header("Content-Type", "audio/mpeg"));
+}
+
+void ScreenTest::launchMainInterface(const std::string& liveURL) {
+    MainInterface main = loadMainInterface(addresses());
+    delegate->setWindow(std::move(main.window));
+    delegate->setTabBarController(std::move(main.tabBarController));
+    delegate->applicationDidFinishLaunching();
+    delegate->setSongURL(liveURL);
+    delegate->window()->makeKeyAndVisible();
 }
 
 bool ScreenTest::runUntil(const std::function<bool()>& done, double seconds) {

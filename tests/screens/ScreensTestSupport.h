@@ -63,6 +63,10 @@ protected:
     // Serves `bytes` as an MP3 programme at `path`, with its length and byte ranges.
     void serveProgramme(const std::string& path, std::string bytes);
 
+    // Launches the whole main interface in a shown window, as the application does, with the
+    // live tab on `liveURL`.
+    void launchMainInterface(const std::string& liveURL);
+
     // Drains the main queue (the virtual clock stands still) until `done` holds; false after
     // `seconds` of real time.
     bool runUntil(const std::function<bool()>& done, double seconds = 15);

@@ -28,14 +28,7 @@ namespace {
 
 class ScreenshotsTest : public screentest::ScreenTest {
 protected:
-    void launch() {
-        MainInterface main = loadMainInterface(addresses());
-        delegate->setWindow(std::move(main.window));
-        delegate->setTabBarController(std::move(main.tabBarController));
-        delegate->applicationDidFinishLaunching();
-        delegate->setSongURL(server->url("/live"));
-        delegate->window()->makeKeyAndVisible();
-    }
+    void launch() { launchMainInterface(server->url("/live")); }
     myTabeBare& tabs() { return *delegate->tabBarController(); }
     void shoot(const char* name) {
         EXPECT_FALSE(ui_test::saveScreenshot(*delegate->window(), name).empty()) << name;
