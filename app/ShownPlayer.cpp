@@ -38,8 +38,13 @@ AudioStreamer* ShownPlayer::streamer() const {
     return nullptr;
 }
 
+bool ShownPlayer::isRetrying() const {
+    if (OnDemandPlayer* player = programme()) return player->isResuming();
+    return live() && live()->isWaitingToReconnect();
+}
+
 bool ShownPlayer::isOn() const {
-    if (!programme() && live() && live()->isWaitingToReconnect()) return true;
+    if (isRetrying()) return true;
     ui::Button* button = playButton();
     return button && !button->currentImageIs(screens::kPlayButtonImage);
 }
@@ -54,9 +59,14 @@ void ShownPlayer::turnOn() const {
 }
 
 void ShownPlayer::turnOff() const {
-    // Waiting to reconnect, the button shows play (the stream is idle): stopping ends the wait.
-    if (!programme() && live() && live()->isWaitingToReconnect()) {
-        live()->stopListening();
+    // Waiting to reconnect or resume, the button shows play (the stream is idle): stopping
+    // ends the wait.
+    if (isRetrying()) {
+        if (OnDemandPlayer* player = programme()) {
+            player->stopListening();
+        } else {
+            live()->stopListening();
+        }
         return;
     }
     if (isOn()) pressPlayButton();

@@ -28,6 +28,8 @@ public:
     // image, that is, when the player is playing or on its way to, and while the live stream
     // waits to reconnect.
     bool isOn() const;
+    // The shown player lost its stream and is waiting to try again (or trying).
+    bool isRetrying() const;
     // A click on the player's button, when it is enabled.
     void pressPlayButton() const;
     void turnOn() const;

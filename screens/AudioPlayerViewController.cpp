@@ -22,15 +22,9 @@ AudioPlayerViewController::AudioPlayerViewController(StationAddresses addresses)
     tabBarItem() = {"Live Radio", "tab_live.png"};
 }
 
-double AudioPlayerViewController::reconnectDelay(int attempt) {
-    constexpr double kDelays[] = {1, 2, 4, 8, 16};
-    constexpr int kCount = sizeof kDelays / sizeof kDelays[0];
-    return attempt >= 0 && attempt < kCount ? kDelays[attempt] : 30;
-}
-
 AudioPlayerViewController::~AudioPlayerViewController() {
     *alive_ = false;
-    cancelReconnect();
+    reconnect_.cancel();
     controls_.stop();
     removeScreenObservers();
     // The screen goes with its streamer: nobody else can stop it. stop returns only once the
@@ -138,13 +132,13 @@ void AudioPlayerViewController::startTheAction(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
         if (isWaitingToReconnect()) {
             // Waiting to try again: try now, in the same listening session.
-            reconnectNow();
+            reconnect_.attemptNow();
             sender.setImage(screens::kPauseButtonImage);
             return;
         }
         // A new listening session: its first error alerts again.
         listening_ = true;
-        reconnectAttempts_ = 0;
+        reconnect_.reset();
         // A streamer that failed once can never play again; a new one on the same address can.
         streamer_.replaceIfFailed(false);
         if (streamer_) {
@@ -160,35 +154,20 @@ void AudioPlayerViewController::startTheAction(ui::Button& sender) {
 
 void AudioPlayerViewController::stopListening() {
     listening_ = false;
-    cancelReconnect();
+    reconnect_.cancel();
     if (streamer_) streamer_->stop();
     showStatus();
 }
 
-double AudioPlayerViewController::secondsUntilReconnect() const {
-    if (!reconnectTimer_) return 0;
-    return std::max(0.0, reconnectAt_ - platform::MainQueue::main().now());
-}
-
 void AudioPlayerViewController::scheduleReconnect() {
-    auto& queue = platform::MainQueue::main();
-    const double delay = reconnectDelay(reconnectAttempts_);
-    reconnectAt_ = queue.now() + delay;
-    std::weak_ptr<bool> alive = alive_;
-    reconnectTimer_ = queue.scheduleTimer(delay, false, [this, alive](platform::Timer&) {
-        if (auto still = alive.lock(); still && *still) reconnectNow();
-    });
-    countdownTimer_ = queue.scheduleTimer(1.0, true, [this, alive](platform::Timer&) {
-        if (auto still = alive.lock(); still && *still) showStatus();
-    });
-    platform::log("Live stream lost; reconnecting in " + std::to_string(int(delay)) + " s");
+    reconnect_.wait();
+    platform::log("Live stream lost; reconnecting in " +
+                  std::to_string(int(reconnectDelay(reconnect_.attempts()))) + " s");
     showStatus();
 }
 
-void AudioPlayerViewController::reconnectNow() {
-    cancelReconnect();
+void AudioPlayerViewController::reconnect() {
     if (!listening_) return;
-    ++reconnectAttempts_;
     // A failed streamer is replaced; one that just ended starts again.
     streamer_.replaceIfFailed(false);
     if (!streamer_) return;
@@ -197,18 +176,10 @@ void AudioPlayerViewController::reconnectNow() {
     showStatus();
 }
 
-void AudioPlayerViewController::cancelReconnect() {
-    for (auto* timer : {&reconnectTimer_, &countdownTimer_}) {
-        if (*timer) (*timer)->invalidate();
-        timer->reset();
-    }
-}
-
 void AudioPlayerViewController::showStatus() {
     if (!statusLabel_) return;
     if (isWaitingToReconnect()) {
-        const int seconds = std::max(1, int(std::ceil(secondsUntilReconnect() - 1e-6)));
-        statusLabel_->setText("Reconnecting in " + std::to_string(seconds) + " s\u2026");
+        statusLabel_->setText(reconnect_.countdownText());
     } else {
         statusLabel_->setText(screens::statusText(streamer_.get()));
     }
@@ -218,7 +189,7 @@ void AudioPlayerViewController::download() { ui::openURL(addresses_.podcastURL);
 
 void AudioPlayerViewController::playbackStateChanged(const platform::Notification&) {
     if (autoScrollLabel1_) autoScrollLabel1_->scroll();
-    if (streamer_ && streamer_->isPlaying()) reconnectAttempts_ = 0;
+    if (streamer_ && streamer_->isPlaying()) reconnect_.reset();
     // An end the listener did not ask for: back on air as soon as the station lets us.
     if (listening_ && streamer_ && streamer_->isIdle() && !isWaitingToReconnect())
         scheduleReconnect();

@@ -27,6 +27,7 @@
 #include "screens/AutoScrollLabel.h"
 #include "screens/FadingControls.h"
 #include "screens/PlayerStreamer.h"
+#include "screens/RetrySchedule.h"
 #include "screens/StationAddresses.h"
 
 class AudioPlayerViewController : public ui::ViewController {
@@ -35,7 +36,7 @@ public:
     static constexpr double kStartDelay = 0.5;
     // The wait before reconnect attempt `attempt` (0 first): 1, 2, 4, 8 and 16 s, then every
     // 30 s for as long as the listener has not stopped.
-    static double reconnectDelay(int attempt);
+    static double reconnectDelay(int attempt) { return screens::RetrySchedule::delay(attempt); }
 
     explicit AudioPlayerViewController(StationAddresses addresses);
     ~AudioPlayerViewController() override;
@@ -53,9 +54,9 @@ public:
     // error of a listening session alerts as designed; the attempts alert nobody. A press on
     // the button (its play image) tries at once; stopListening, "SongChanged" or a stop of the
     // playing stream end the attempts.
-    bool isWaitingToReconnect() const { return reconnectTimer_ != nullptr; }
-    double secondsUntilReconnect() const;
-    int reconnectAttempts() const { return reconnectAttempts_; }
+    bool isWaitingToReconnect() const { return reconnect_.isWaiting(); }
+    double secondsUntilReconnect() const { return reconnect_.secondsLeft(); }
+    int reconnectAttempts() const { return reconnect_.attempts(); }
     void stopListening();
     // Stop observing, invalidate the progress timer, stop, release; in that order.
     void destroyStreamer();
@@ -90,8 +91,7 @@ protected:
 private:
     void removeScreenObservers();
     void scheduleReconnect();
-    void reconnectNow();
-    void cancelReconnect();
+    void reconnect();
     void showStatus();
 
     const StationAddresses addresses_;
@@ -118,11 +118,8 @@ private:
     // The listener wants to hear the stream: set by the start and by play, cleared by stop and
     // by "SongChanged". While it is set an unasked-for end brings a reconnect.
     bool listening_ = false;
-    int reconnectAttempts_ = 0;
-    double reconnectAt_ = 0;
-    std::shared_ptr<platform::Timer> reconnectTimer_;
-    // Ticks once a second during the wait, for the countdown in the status line.
-    std::shared_ptr<platform::Timer> countdownTimer_;
+    // The countdown in the status line ticks each second of a wait.
+    screens::RetrySchedule reconnect_{[this] { reconnect(); }, [this] { showStatus(); }};
     // Guards the delayed stratStream: it must not run once the screen is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

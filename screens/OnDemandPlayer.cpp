@@ -20,6 +20,8 @@ const ui::Color kBarButtonColor = ui::Color::rgb(0.22f, 0.29f, 0.42f);
 
 OnDemandPlayer::OnDemandPlayer(StationAddresses addresses) : addresses_(std::move(addresses)) {
     setTitle("Programme");
+    // The screen alerts when it gives up, so that a download it resumes alerts nobody.
+    streamer_.setStreamerAlerts(false);
 }
 
 OnDemandPlayer::~OnDemandPlayer() {
@@ -110,6 +112,7 @@ void OnDemandPlayer::viewDidLoad() {
     destroyStreamer();
     const std::string escaped = platform::addPercentEscapes(songURL);
     platform::log(escaped);
+    listening_ = true;
     streamer_.createAndStart(escaped);
 
     // The button, the volume control on top, the (never started) indicator.
@@ -129,7 +132,7 @@ void OnDemandPlayer::viewWillAppear(bool) {
 }
 
 void OnDemandPlayer::viewWillDisappear(bool) {
-    if (streamer_) streamer_->stop();
+    stopListening();
     destroyStreamer();
     // Leaving by a tab switch takes the player off the stack, so the tab shows the list again;
     // leaving by a pop finds only the list left and changes nothing.
@@ -139,6 +142,7 @@ void OnDemandPlayer::viewWillDisappear(bool) {
 }
 
 void OnDemandPlayer::goBack() {
+    stopListening();
     destroyStreamer();
     if (ui::NavigationController* navigation = navigationController()) {
         navigation->popViewControllerAnimated(true);
@@ -149,6 +153,11 @@ void OnDemandPlayer::destroyStreamer() { streamer_.destroy(); }
 
 void OnDemandPlayer::updateProgress(platform::Timer&) {
     if (!streamer_ || !lbltime_) return;
+    // Resuming: the time stays where the listener was until the audio from there plays.
+    if (resumePosition_) {
+        showProgress(*resumePosition_, resumeDuration_);
+        return;
+    }
     if (streamer_->bitRate() == 0) {
         lbltime_->setText("Time Played:");
         return;
@@ -170,31 +179,96 @@ void OnDemandPlayer::showProgress(double progress, double duration) {
 }
 
 void OnDemandPlayer::sliderMoved(ui::Slider& slider) {
-    const double duration = streamer_ ? streamer_->duration() : 0.0;
+    const double duration = resumePosition_ ? resumeDuration_
+                            : streamer_     ? streamer_->duration()
+                                            : 0.0;
     const double fraction = slider.value() / 100.0f;
     // The label shows the target at once, even when no seek follows.
     if (lbltime_) lbltime_->setText(minutesText(fraction * duration, duration));
     if (duration != 0) {
         newSeekTime_ = fraction * duration;
-        streamer_->seekToTime(newSeekTime_);
+        // While resuming, the new position is where the next attempt starts.
+        if (resumePosition_) resumePosition_ = newSeekTime_;
+        if (streamer_) streamer_->seekToTime(newSeekTime_);
     }
 }
 
 void OnDemandPlayer::startTheAction(ui::Button& sender) {
     if (sender.currentImageIs(screens::kPlayButtonImage)) {
+        if (resume_.isWaiting()) {
+            resume_.attemptNow();
+            sender.setImage(screens::kPauseButtonImage);
+            return;
+        }
+        listening_ = true;
         // A streamer that failed once can never play again; a new one on the same address can.
         if (!streamer_.replaceIfFailed(true) && streamer_) streamer_->start();
         sender.setImage(screens::kPauseButtonImage);
     } else {
-        if (streamer_) streamer_->stop();
+        stopListening();
         sender.setImage(screens::kPlayButtonImage);
     }
+}
+
+void OnDemandPlayer::stopListening() {
+    listening_ = false;
+    resume_.cancel();
+    resumePosition_.reset();
+    if (streamer_) streamer_->stop();
+    showStatus();
+}
+
+void OnDemandPlayer::handleFailure() {
+    AudioStreamer& failed = *streamer_.get();
+    const AudioStreamerErrorCode error = failed.errorCode();
+    // Lost on the way: the download failed after audio played. Once resuming, any failure
+    // of an attempt counts (a station on its way back may answer with an error page).
+    const bool networkLoss =
+        error == AS_AUDIO_DATA_NOT_FOUND || error == AS_NETWORK_CONNECTION_FAILED;
+    const bool lost = resumePosition_.has_value() ||
+                      (networkLoss && failed.progress() > 0 && failed.duration() > 0);
+    if (lost && !resumePosition_) {
+        resumePosition_ = failed.progress();
+        resumeBitRate_ = failed.calculatedBitRate();
+        resumeDuration_ = failed.duration();
+    }
+    if (!lost || resume_.attempts() >= kResumeAttempts) {
+        listening_ = false;
+        resumePosition_.reset();
+        resume_.cancel();
+        AudioStreamer::presentFailureAlert();
+        return;
+    }
+    platform::log("Programme download lost; resuming in " +
+                  std::to_string(int(screens::RetrySchedule::delay(resume_.attempts()))) + " s");
+    resume_.wait();
+}
+
+void OnDemandPlayer::resume() {
+    if (!listening_ || !resumePosition_ || !streamer_) return;
+    streamer_.replaceToResumeAt(*resumePosition_, resumeBitRate_);
+    showStatus();
+}
+
+void OnDemandPlayer::showStatus() {
+    if (!statusLabel_) return;
+    statusLabel_->setText(resume_.isWaiting() ? resume_.countdownText()
+                                              : screens::statusText(streamer_.get()));
 }
 
 void OnDemandPlayer::dawnload() { ui::openURL(addresses_.podcastURL); }
 
 void OnDemandPlayer::playbackStateChanged(const platform::Notification&) {
-    if (statusLabel_) statusLabel_->setText(screens::statusText(streamer_.get()));
+    if (streamer_ && streamer_->isPlaying()) {
+        resumePosition_.reset();
+        resume_.reset();
+    }
+    // Several notifications may find the same idle streamer: the first one handles it.
+    if (listening_ && streamer_ && streamer_->isIdle() && streamer_->errorCode() != AS_NO_ERROR &&
+        !resume_.isWaiting()) {
+        handleFailure();
+    }
+    showStatus();
     if (!streamer_ || !playButton_) return;
     if (auto image = screens::buttonImageFor(*streamer_.get(), screens::kPlayPauseImages)) {
         playButton_->setImage(*image);

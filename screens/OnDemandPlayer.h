@@ -14,6 +14,7 @@
 
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/MainQueue.h"
@@ -27,6 +28,7 @@
 #include "screens/AutoScrollLabel.h"
 #include "screens/FadingControls.h"
 #include "screens/PlayerStreamer.h"
+#include "screens/RetrySchedule.h"
 #include "screens/StationAddresses.h"
 
 class OnDemandPlayer : public ui::ViewController {
@@ -34,6 +36,9 @@ public:
     static constexpr double kProgressInterval = 1.5;
     // Programmes this short or shorter (and streams of unknown length) cannot be sought.
     static constexpr double kSeekableDuration = 20.0;
+    // Attempts to resume a programme whose download failed part-way, on the live screen's
+    // schedule (1, 2, 4, 8, 16 s), before the screen gives up and alerts.
+    static constexpr int kResumeAttempts = 5;
 
     explicit OnDemandPlayer(StationAddresses addresses);
     ~OnDemandPlayer() override;
@@ -64,6 +69,15 @@ public:
     // Stop observing, invalidate the progress timer, stop, release; in that order.
     void destroyStreamer();
 
+    // A download that fails after the programme has played is resumed where the listener
+    // was: a new streamer asks for the bytes from there (a ranged request), and the time shown
+    // holds that position meanwhile; no alert. After kResumeAttempts that do not reach play,
+    // and for any other failure, the streamer's alert, shown by the screen. A press on the
+    // button (its play image) during the wait resumes at once; stop ends the attempts.
+    bool isResuming() const { return resumePosition_.has_value(); }
+    const screens::RetrySchedule& resumeSchedule() const { return resume_; }
+    void stopListening();
+
     // The display for a position and length: the minutes text and the slider when the
     // programme is longer than kSeekableDuration, else the slider disabled and the text kept.
     void showProgress(double progress, double duration);
@@ -88,6 +102,10 @@ protected:
     void loadView() override;
 
 private:
+    void handleFailure();
+    void resume();
+    void showStatus();
+
     const StationAddresses addresses_;
     std::string songTitle_;
     std::string artist_;
@@ -110,6 +128,14 @@ private:
         kProgressInterval, [this](const platform::Notification& n) { playbackStateChanged(n); },
         [this](platform::Timer& timer) { updateProgress(timer); }};
     double newSeekTime_ = 0;
+
+    // The listener wants the programme to play: set by the start and by play, cleared by stop
+    // and when the screen gives up.
+    bool listening_ = false;
+    std::optional<double> resumePosition_;
+    double resumeBitRate_ = 0;
+    double resumeDuration_ = 0;
+    screens::RetrySchedule resume_{[this] { resume(); }, [this] { showStatus(); }};
 
     platform::ObserverToken showControlsToken_ = 0;
 };

@@ -22,6 +22,7 @@ void PlayerStreamer::createAndStart(const std::string& url) { make(url, true); }
 void PlayerStreamer::make(const std::string& url, bool start) {
     destroy();
     streamer_ = AudioStreamer::create(url);
+    streamer_->setPresentsAlerts(streamerAlerts_);
     if (start) streamer_->start();
     if (progressInterval_ > 0 && progress_) {
         progressTimer_ = platform::MainQueue::main().scheduleTimer(
@@ -37,6 +38,14 @@ bool PlayerStreamer::replaceIfFailed(bool start) {
     const std::string url = streamer_->urlString();
     make(url, start);
     return true;
+}
+
+void PlayerStreamer::replaceToResumeAt(double seconds, double bitRate) {
+    if (!streamer_) return;
+    const std::string url = streamer_->urlString();
+    make(url, false);
+    streamer_->setStartPosition(seconds, bitRate);
+    streamer_->start();
 }
 
 void PlayerStreamer::destroy() {

@@ -46,6 +46,10 @@ public:
     PlayerStreamer(const PlayerStreamer&) = delete;
     PlayerStreamer& operator=(const PlayerStreamer&) = delete;
 
+    // Whether the streamers made from now on show their own alert when they fail (the
+    // default). A screen that decides for itself when a failure is worth an alert turns it off.
+    void setStreamerAlerts(bool presents) { streamerAlerts_ = presents; }
+
     AudioStreamer* get() const { return streamer_.get(); }
     explicit operator bool() const { return streamer_ != nullptr; }
     AudioStreamer* operator->() const { return streamer_.get(); }
@@ -59,6 +63,9 @@ public:
     // A streamer that recorded an error can never play again: this puts a new one on the same
     // URL in its place (started when `start`). True when it did.
     bool replaceIfFailed(bool start);
+    // A new streamer on the same URL, started `seconds` into it with the bit rate of the one
+    // it replaces (AudioStreamer::setStartPosition).
+    void replaceToResumeAt(double seconds, double bitRate);
 
     // Stop observing, invalidate the progress timer, stop, release; nothing without a streamer.
     void destroy();
@@ -72,6 +79,7 @@ private:
     const double progressInterval_;
     const StateChanged stateChanged_;
     const Progress progress_;
+    bool streamerAlerts_ = true;
     std::shared_ptr<AudioStreamer> streamer_;
     std::shared_ptr<platform::Timer> progressTimer_;
     platform::ObserverToken token_ = 0;

@@ -241,16 +241,22 @@ void AudioStreamer::failWithErrorCode(AudioStreamerErrorCode anErrorCode) {
     const AudioStreamerState current = state_.load();
     if (current == AS_STATE_PLAYING || current == AS_STATE_PAUSED ||
         current == AS_STATE_BUFFERING) {
+        notePlayedPosition();
         setState(AS_STATE_STOPPING);
         stopReason = AS_STOP_REASON_ERROR;
         if (audioQueue) (void)audio::AudioQueueStop(audioQueue, true);
     }
 
-    presentAlertWithTitle(
-        platform::localizedString("File Error", "Errors"),
-        platform::localizedString("Unable to configure network read stream.", "Errors"));
+    if (presentsAlerts_.load()) presentFailureAlert();
     // The loop ends on the recorded error; tell it now rather than at the end of its slice.
     wakeStreamingThread();
+}
+
+void AudioStreamer::presentFailureAlert() {
+    platform::presentAlert(
+        platform::localizedString("File Error", "Errors"),
+        platform::localizedString("Unable to configure network read stream.", "Errors"),
+        platform::localizedString("OK"));
 }
 
 void AudioStreamer::presentAlertWithTitle(const std::string& title, const std::string& message) {

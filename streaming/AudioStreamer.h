@@ -148,6 +148,12 @@ public:
     void pause();
     // Main thread. Records the request; the streaming thread carries it out.
     void seekToTime(double newSeekTime);
+    // Main thread, before start: the next run begins `seconds` into the resource, as a
+    // programme does that is resumed after its download failed part-way. `bitRate` is that of
+    // the run that failed (its calculatedBitRate), so the position is known as soon as the
+    // format is: the run reads the header, asks for the bytes from the position on, and plays
+    // nothing before it. Until the audio from there plays, progress reads `seconds`.
+    void setStartPosition(double seconds, double bitRate);
 
     bool isPlaying() const;
     bool isPaused() const;
@@ -177,6 +183,9 @@ public:
     std::string stationDescription() const;
 
     static std::string stringForErrorCode(int32_t anErrorCode);
+    // The alert a failing streamer shows, for a screen that turned the streamer's own off and
+    // then gives up. Any thread.
+    static void presentFailureAlert();
     // The state's name as written in code ("PLAYING"), for log and report lines of tools.
     static const char* stateName(AudioStreamerState state);
     static audio::AudioFileTypeID hintForFileExtension(const std::string& fileExtension);
@@ -209,6 +218,9 @@ private:
     bool isFinishing() const;
     bool runLoopShouldExit() const;
     void failWithErrorCode(AudioStreamerErrorCode anErrorCode);
+    // Keeps what the queue has played as the last progress, so that a run that fails reads
+    // the position it failed at, not the one last asked for. Under the streamer lock.
+    void notePlayedPosition();
     void presentAlertWithTitle(const std::string& title, const std::string& message);
     void wakeStreamingThread();
 
@@ -245,6 +257,7 @@ private:
     void internalSeekToTime(double newSeekTime);
     bool seekCanBeCarriedOut() const;
     bool bitRateEstimateIsPending() const;
+    void applyStartPosition();
     void settleBitRateEstimateAtEnd();
     void resumeFromPause();
     void reopenDownloadAtRequestedOffset();
@@ -324,6 +337,13 @@ private:
     // Where the parser asked the download to go on from (an MP4 index after its data); the
     // streaming thread reopens the download there. Guarded by the streamer lock.
     std::optional<int64_t> requestedByteOffset;
+    // setStartPosition's position and bit rate, taken by the next start. Guarded by the
+    // streamer lock.
+    std::optional<std::pair<double, uint32_t>> startPosition;
+    // The run starts at a position: its seek waits until the parser knows the format (the
+    // first packets), since only then is the start of the audio data known. Guarded by the
+    // streamer lock.
+    bool seekWaitsForFormat = false;
 
     // ---- Synchronisation and wake-ups. ----
     // The streamer lock, recursive: failWithErrorCode calls setState, isWaiting calls

@@ -326,6 +326,8 @@ bool AudioStreamer::shouldDropPackets() const {
 }
 
 void AudioStreamer::createQueue() {
+    // The format is known, and with it where the audio data begins.
+    seekWaitsForFormat = false;
     sampleRate = asbd.mSampleRate;
     // No sample rate means no time base: keep the packet duration at 0 rather than dividing.
     packetDuration.store(sampleRate > 0 ? asbd.mFramesPerPacket / sampleRate : 0.0);

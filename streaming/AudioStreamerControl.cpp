@@ -1,6 +1,7 @@
 // Playback control and timing: pause, stop, seek, progress, duration and the bit rate behind
 // them, and the two notifications from outside (the queue's is-running, interruptions).
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -65,6 +66,15 @@ double AudioStreamer::progress() {
     return lastProgress;
 }
 
+void AudioStreamer::notePlayedPosition() {
+    if (!audioQueue || !(sampleRate > 0)) return;
+    audio::AudioTimeStamp queueTime;
+    bool discontinuity = false;
+    if (audio::AudioQueueGetCurrentTime(audioQueue, nullptr, &queueTime, &discontinuity) != 0)
+        return;
+    lastProgress = std::max(0.0, seekTime + queueTime.mSampleTime / sampleRate);
+}
+
 void AudioStreamer::seekToTime(double newSeekTime) {
     std::lock_guard lock(streamerLock);
     seekWasRequested = true;
@@ -112,9 +122,36 @@ void AudioStreamer::settleBitRateEstimateAtEnd() {
     if (bits >= 1.0 && bits < double(UINT32_MAX)) bitRate_.store(static_cast<uint32_t>(bits));
 }
 
+void AudioStreamer::setStartPosition(double seconds, double bitRate) {
+    std::lock_guard lock(streamerLock);
+    if (!(bitRate >= 1.0) || bitRate >= double(UINT32_MAX)) {
+        startPosition.reset();
+        return;
+    }
+    startPosition.emplace(seconds > 0 ? seconds : 0.0, static_cast<uint32_t>(bitRate));
+}
+
+void AudioStreamer::applyStartPosition() {
+    if (!startPosition) return;
+    const auto [seconds, bits] = *startPosition;
+    startPosition.reset();
+    // The bit rate stands in for the estimate, so nothing waits for one; the packets that
+    // come before the seek are dropped as those of an old position are.
+    bitRate_.store(bits);
+    seekWasRequested = true;
+    requestedSeekTime = seconds;
+    seekWaitsForFormat = true;
+    seekInterruptsBuffering = true;
+    lastProgress = seconds;
+}
+
 void AudioStreamer::internalSeekToTime(double newSeekTime) {
     std::lock_guard lock(streamerLock);
-    if (!seekCanBeCarriedOut()) return;
+    if (!seekCanBeCarriedOut()) {
+        // A run started at a position on a resource without a length: it plays from here.
+        seekInterruptsBuffering = false;
+        return;
+    }
 
     // Proportional position in the audio data.
     const int32_t length = fileLength.load();

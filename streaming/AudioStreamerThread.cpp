@@ -65,6 +65,7 @@ void AudioStreamer::start() {
     // Every run starts at byte 0: a seek of the run before no longer offsets the progress.
     seekTime = 0;
     lastProgress = 0;
+    applyStartPosition();
     notificationCenter = &platform::NotificationCenter::defaultCenter();
     // The network library initialises itself (and the TLS library under it) once per process.
     // Done here, on the main thread, so that no streaming thread does it: state the TLS library
@@ -133,7 +134,7 @@ void AudioStreamer::startInternal() {
             std::lock_guard lock(streamerLock);
             reportBufferMismatch();
             reopenDownloadAtRequestedOffset();
-            if (seekWasRequested && !bitRateEstimateIsPending()) {
+            if (seekWasRequested && !bitRateEstimateIsPending() && !seekWaitsForFormat) {
                 internalSeekToTime(requestedSeekTime);
                 seekWasRequested = false;
             }
@@ -184,6 +185,7 @@ void AudioStreamer::cleanUpStreamingThread() {
         seekWhilePaused = false;
         endOfStreamWhilePaused = false;
         requestedByteOffset.reset();
+        seekWaitsForFormat = false;
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
         discontinuous = false;
@@ -208,7 +210,11 @@ void AudioStreamer::reopenDownloadAtRequestedOffset() {
     const int64_t offset = *requestedByteOffset;
     requestedByteOffset.reset();
     // A seek replaces the download anyway, and a finishing run needs none.
-    if (seekWasRequested || isFinishing() || !stream || offset > INT32_MAX) return;
+    // A seek that waits for the format needs this download to bring it.
+    if ((seekWasRequested && !seekWaitsForFormat) || isFinishing() || !stream ||
+        offset > INT32_MAX) {
+        return;
+    }
     stream->close();
     stream.reset();
     // A ranged request from there; its first bytes reach the parser flagged as a gap, which
@@ -280,8 +286,9 @@ void AudioStreamer::handleEndOfStream() {
         if (isFinishing()) return;
         settleBitRateEstimateAtEnd();
         // A seek that waited for the estimate replaces this stream on the loop's next turn;
-        // ending the run now would drop it, and with it everything after the seek.
-        if (seekWasRequested && seekCanBeCarriedOut()) return;
+        // ending the run now would drop it, and with it everything after the seek. One that
+        // waits for the format will never get it from a download that brought no packet.
+        if (seekWasRequested && seekCanBeCarriedOut() && !seekWaitsForFormat) return;
         flushPartialBuffer = bytesFilled != 0;
         // Flushing first lets the start rule start a queue that never reached its threshold.
         if (flushPartialBuffer && state_.load() == AS_STATE_WAITING_FOR_DATA) {

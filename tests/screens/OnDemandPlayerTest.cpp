@@ -9,7 +9,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +26,7 @@
 #include "screens/On_DemandListViewController.h"
 #include "screens/ScreenSupport.h"
 #include "streaming/AudioStreamer.h"
+#include "tests/support/PcmReference.h"
 
 namespace {
 
@@ -262,6 +266,9 @@ TEST_F(PlayerScreenTest, PlayAfterAFailureStartsANewStreamer) {
     ASSERT_NE(player->streamer()->errorCode(), AS_NO_ERROR);
     queue().drain();
     EXPECT_EQ(imageName(player->playButton()), screens::kPlayButtonImage);
+    // Nothing had played, so nothing is resumed: the failure's alert, once.
+    EXPECT_FALSE(player->isResuming());
+    EXPECT_EQ(alerts->count(), 1u);
 
     player->playButton()->sendAction();
     EXPECT_EQ(imageName(player->playButton()), screens::kPauseButtonImage);
@@ -339,6 +346,142 @@ TEST_F(PlayerScreenTest, KeyboardDrivesTheScreens) {
     press(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(quits, 1);
     platform::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+}  // namespace
+
+namespace {
+
+// A programme whose download the server resets half-way, then answers as told.
+class ProgrammeResumeTest : public PlayerScreenTest {
+protected:
+    void SetUp() override {
+        PlayerScreenTest::SetUp();
+        fixture = screentest::fixturePath("cbr128.mp3");
+        whole = screentest::readFile(fixture);
+    }
+    // The first request is reset after half the file; later ones get `later`.
+    void serveResetHalfWay(std::function<testsupport::Response()> later) {
+        auto answered = std::make_shared<std::atomic<int>>(0);
+        const std::string bytes = whole;
+        server->serve("/p.mp3", [answered, bytes, later](const testsupport::RecordedRequest&) {
+            if ((*answered)++ == 0)
+                return testsupport::Response::bytes(bytes).resetAfter(bytes.size() / 2);
+            return later();
+        });
+    }
+    std::string status(OnDemandPlayer* player) const {
+        return player->statusLabel()->text().value_or("");
+    }
+
+    std::string fixture;
+    std::string whole;
+};
+
+// Reset half-way, the programme resumes a second later where the listener was: one request
+// for the header, then a ranged one from that position; the time shown holds meanwhile, no
+// alert comes, and what plays after continues the audio from where it broke off.
+TEST_F(ProgrammeResumeTest, AResetHalfWayResumesWhereItWas) {
+    const std::string bytes = whole;
+    serveResetHalfWay([bytes] { return testsupport::Response::bytes(bytes); });
+    useCapture(8);
+    OnDemandPlayer* player = open("/p.mp3");
+    ASSERT_TRUE(runUntil([&] { return player->isResuming(); }));
+    const double position = player->streamer()->progress();
+    const double duration = player->streamer()->duration();
+    const double bitRate = player->streamer()->calculatedBitRate();
+    std::printf("lost at %.3f s of %.3f s\n", position, duration);
+    EXPECT_GT(position, 2.0);
+    EXPECT_LT(position, duration * 0.55);
+    EXPECT_EQ(status(player), "Reconnecting in 1 s\u2026");
+    EXPECT_EQ(requestsFor("/p.mp3"), 1u);
+    EXPECT_EQ(alerts->count(), 0u);
+
+    advance(1.0);
+    ASSERT_TRUE(runUntil([&] { return requestsFor("/p.mp3") >= 3; })) << describeRequests();
+    ASSERT_TRUE(runUntil([&] { return player->streamer()->isIdle(); }));
+    EXPECT_EQ(player->streamer()->errorCode(), AS_NO_ERROR);
+    EXPECT_EQ(requestsFor("/p.mp3"), 3u) << describeRequests();
+    EXPECT_FALSE(player->isResuming());
+    EXPECT_EQ(alerts->count(), 0u);
+    // The ranged request starts at the position, by the bit rate of the run that was lost.
+    const double expectedStart = double(whole.size()) * position / duration;
+    EXPECT_NEAR(double(rangeStart("/p.mp3")), expectedStart, bitRate / 8 * 0.2)
+        << describeRequests();
+    EXPECT_GE(player->streamer()->progress(), position - 0.2);
+
+    // The first sink played from the start up to the position; the second takes over there.
+    const auto sinks = captureSinks();
+    ASSERT_GE(sinks.size(), 2u);
+    const auto pcmOf = [](const audio::CaptureAudioSink& sink) {
+        testsupport::Pcm pcm;
+        pcm.samples = sink.samples();
+        pcm.channels = sink.format().channels;
+        pcm.sampleRate = sink.format().sampleRate;
+        return pcm;
+    };
+    const testsupport::Pcm before = pcmOf(*sinks.front());
+    const testsupport::Pcm after = pcmOf(*sinks.back());
+    const testsupport::Pcm reference =
+        testsupport::referenceDecode(fixture, before.sampleRate, before.channels);
+    const long rate = before.sampleRate;
+    const auto dBefore =
+        testsupport::findOffset(before, reference, size_t(rate), 4096, -rate, rate);
+    const auto dAfter =
+        testsupport::findOffset(after, reference, size_t(rate), 4096, 0, long(reference.frames()));
+    ASSERT_TRUE(dBefore && dAfter);
+    // What the first sink played: what it consumed, less what the stop threw away.
+    const long played = long(sinks.front()->consumedCount() - sinks.front()->discardedCount());
+    const double brokeOff = double(played + *dBefore) / rate;
+    const double tookOver = double(*dAfter) / rate;
+    std::printf("broke off at %.3f s, went on at %.3f s\n", brokeOff, tookOver);
+    EXPECT_NEAR(brokeOff, position, 0.05);
+    EXPECT_NEAR(tookOver, brokeOff, position * 0.0025 + 4 * 1152.0 / 44100);
+}
+
+// The play image during the wait resumes at once; when every attempt fails the screen gives
+// up after the fifth, with one alert and the error in its status line; stop ends the waiting.
+TEST_F(ProgrammeResumeTest, PlayTriesAtOnceAndTheFifthFailureAlerts) {
+    serveResetHalfWay([] { return testsupport::Response::notFound(); });
+    useCapture(0);
+    OnDemandPlayer* player = open("/p.mp3");
+    ASSERT_TRUE(runUntil([&] { return player->isResuming(); }));
+
+    player->playButton()->sendAction();
+    ASSERT_TRUE(runUntil([&] { return requestsFor("/p.mp3") == 2; }));
+    ASSERT_TRUE(runUntil([&] { return player->resumeSchedule().isWaiting(); }))
+        << status(player) << " state " << player->streamer()->state() << " resuming "
+        << player->isResuming() << " alerts " << alerts->count();
+    EXPECT_NEAR(player->resumeSchedule().secondsLeft(), 2.0, 1e-6);
+    for (double delay : {2.0, 4.0, 8.0, 16.0}) {
+        SCOPED_TRACE("delay " + std::to_string(delay));
+        ASSERT_TRUE(player->resumeSchedule().isWaiting());
+        EXPECT_EQ(alerts->count(), 0u);
+        const size_t before = requestsFor("/p.mp3");
+        advance(delay);
+        ASSERT_TRUE(runUntil([&] { return requestsFor("/p.mp3") == before + 1; }));
+        ASSERT_TRUE(runUntil(
+            [&] { return player->resumeSchedule().isWaiting() || !player->isResuming(); }));
+    }
+    EXPECT_FALSE(player->isResuming());
+    EXPECT_EQ(alerts->count(), 1u);
+    EXPECT_EQ(status(player), AudioStreamer::stringForErrorCode(player->streamer()->errorCode()));
+    advance(60);
+    queue().drain();
+    EXPECT_EQ(requestsFor("/p.mp3"), 6u);
+
+    // Played again, lost again: stop during the wait ends it.
+    const std::string bytes = whole;
+    serveResetHalfWay([bytes] { return testsupport::Response::bytes(bytes); });
+    player->playButton()->sendAction();
+    ASSERT_TRUE(runUntil([&] { return player->isResuming(); }));
+    player->stopListening();
+    EXPECT_FALSE(player->isResuming());
+    const size_t stoppedAt = requestsFor("/p.mp3");
+    advance(60);
+    queue().drain();
+    EXPECT_EQ(requestsFor("/p.mp3"), stoppedAt);
+    EXPECT_EQ(alerts->count(), 1u);
 }
 
 }  // namespace

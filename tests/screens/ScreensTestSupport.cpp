@@ -59,6 +59,15 @@ std::string imageName(const ui::Button* button) {
     return button->currentImage()->name();
 }
 
+void ScreenTest::useCapture(double speed) {
+    audio::CaptureOptions options;
+    options.speed = speed;
+    options.keepSamples = true;
+    scopedFactory_.reset();
+    captureFactory_ = std::make_unique<audio::CaptureAudioSinkFactory>(options);
+    scopedFactory_ = std::make_unique<audio::ScopedAudioSinkFactory>(captureFactory_->factory());
+}
+
 void ScreenTest::SetUp() {
     VirtualTimeTest::SetUp();
     alerts = std::make_shared<platform::RecordingAlertPresenter>();

@@ -63,6 +63,12 @@ protected:
     // Serves `bytes` as an MP3 programme at `path`, with its length and byte ranges.
     void serveProgramme(const std::string& path, std::string bytes);
 
+    // Sinks from now on play at `speed` times real time (0: at once) and keep what they play.
+    void useCapture(double speed);
+    std::vector<std::shared_ptr<audio::CaptureAudioSink>> captureSinks() const {
+        return captureFactory_->sinks();
+    }
+
     // Launches the whole main interface in a shown window, as the application does, with the
     // live tab on `liveURL`.
     void launchMainInterface(const std::string& liveURL);

@@ -18,6 +18,7 @@
 #include "platform/Log.h"
 #include "platform/audio/sink/CaptureAudioSink.h"
 #include "streaming/AudioStreamer.h"
+#include "tests/support/PcmReference.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -154,18 +155,12 @@ private:
     std::atomic<bool> allOnMain_{true};
 };
 
-// Interleaved 32-bit float PCM.
-struct Pcm {
-    std::vector<float> samples;
-    int channels = 2;
-    int sampleRate = 44100;
-    size_t frames() const { return channels ? samples.size() / channels : 0; }
-};
-
+using testsupport::findOffset;
 using testsupport::fixturePath;
+using testsupport::maxDifference;
+using testsupport::Pcm;
 using testsupport::readFile;
-// ffmpeg's decode of the file, converted to the given rate and channel count.
-Pcm referenceDecode(const std::string& path, int sampleRate, int channels);
+using testsupport::referenceDecode;
 Pcm captured(const audio::CaptureAudioSink& sink);
 // "POS SIZE" per packet, from the fixture script's FILE.packets.
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
@@ -173,13 +168,6 @@ std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
 std::string mp3Caf(const std::vector<std::string>& packets);
 // The bytes of each packet of a fixture, by its packet list.
 std::vector<std::string> fixturePackets(const std::string& fixture);
-
-// The offset d (frames) in [lo, hi] for which capture[i] == reference[i + d] over `window`
-// frames from `start`, within `tolerance` per sample; none when no offset matches.
-std::optional<long> findOffset(const Pcm& capture, const Pcm& reference, size_t start,
-                               size_t window, long lo, long hi, float tolerance = 1e-4f);
-// Largest per-sample difference of capture[start, start+count) against reference[.. + d].
-float maxDifference(const Pcm& capture, const Pcm& reference, size_t start, size_t count, long d);
 
 // The fixture every end-to-end test of the engine uses.
 class StreamerTest : public ::testing::Test {
