@@ -89,7 +89,7 @@ std::string headlessDemoUsage() {
            "                  [--ad-url URL] [Qt options]\n"
            "  Without a display (or with --headless) the app runs on Qt's offscreen platform for\n"
            "  S seconds (default 20), prints what happened and exits. The URL options replace the\n"
-           "  compiled-in station addresses in that mode only.\n";
+           "  compiled-in station addresses, with or without a window.\n";
 }
 
 bool shouldRunHeadless(const HeadlessDemoOptions& options) {

@@ -32,8 +32,8 @@ struct HeadlessDemoOptions {
 
     bool requested = false;  // --headless: even with a display
     double seconds = kDefaultSeconds;
-    // Another station than the compiled-in one (tests run theirs on free ports); empty keeps
-    // the compiled-in address. Honoured by the headless demo only.
+    // Another station than the compiled-in one (tests and benchmarks run theirs on free
+    // ports); empty keeps the compiled-in address. Honoured with a window too.
     std::string liveURL;
     std::string feedURL;
     std::string adURL;

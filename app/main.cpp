@@ -9,6 +9,7 @@
 #include "app/Application.h"
 #include "app/HeadlessDemo.h"
 #include "platform/http/Networking.h"
+#include "screens/StationAddresses.h"
 #if OSTRA_HAVE_AUDIO
 #include "platform/audio/sink/FallbackAudioSink.h"
 #endif
@@ -55,6 +56,6 @@ int main(int argc, char** argv) {
     if (shouldRunHeadless(*demo)) return runHeadlessDemo(argc, argv, *demo);
 
     Application application(argc, argv, /*remembersBetweenRuns=*/true);
-    application.launch();
+    application.launch(headlessDemoAddresses(*demo));
     return application.exec();
 }

@@ -1,8 +1,10 @@
 #include "screens/AutoScrollLabel.h"
 
+#include <QPainter>
 #include <cmath>
 
 #include "platform/ui/Animator.h"
+#include "platform/ui/Screen.h"
 
 AutoScrollLabel::AutoScrollLabel() : ui::ScrollView() { commonInit(); }
 
@@ -18,6 +20,7 @@ void AutoScrollLabel::commonInit() {
         slot = new ui::Label();
         slot->setTextColor(ui::Color::white());
         slot->setBackgroundColor(ui::Color::clear());
+        slot->setDrawnBySuperview(true);
         addSubview(slot);
     }
     scrollDirection_ = 1;
@@ -138,5 +141,83 @@ void AutoScrollLabel::animationDidStop(const std::string&, bool finished, void*)
     if (finished && textIsWiderThanView()) {
         pauseTimer_ = platform::MainQueue::main().scheduleTimer(
             pauseInterval_, false, [this](platform::Timer&) { scroll(); });
+    }
+}
+
+int AutoScrollLabel::drawnOffset() const {
+    return ui::Screen::toPixels(presentationBoundsOrigin().x);
+}
+
+void AutoScrollLabel::placeSubviews() {
+    // The labels do not move with the offset: both copies are drawn from the image.
+    const int offset = drawnOffset();
+    if (offset == paintedOffset_) return;
+    paintedOffset_ = offset;
+    update();
+}
+
+const QPixmap& AutoScrollLabel::textImage() {
+    const ui::Label& model = *label_[0];
+    const QString text = QString::fromStdString(model.text().value_or(""));
+    const QFont font = model.font().toQFont();
+    const uint32_t color = model.textColor().toQColor().rgba();
+    const QSize size = model.size();
+    const qreal ratio = devicePixelRatioF();
+    if (!textImage_.isNull() && text == imageText_ && font == imageFont_ && color == imageColor_ &&
+        textImage_.size() == size * ratio) {
+        return textImage_;
+    }
+    imageText_ = text;
+    imageFont_ = font;
+    imageColor_ = color;
+    textImage_ = QPixmap(size * ratio);
+    textImage_.setDevicePixelRatio(ratio);
+    textImage_.fill(Qt::transparent);
+    if (!text.isEmpty() && !size.isEmpty()) {
+        QPainter painter(&textImage_);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setFont(font);
+        painter.setPen(model.textColor().toQColor());
+        painter.drawText(QRectF(QPointF(0, 0), QSizeF(size)),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    }
+    return textImage_;
+}
+
+const QPixmap* AutoScrollLabel::backgroundImage() {
+    QWidget* backdrop = parentWidget();
+    // Only an opaque backdrop can be copied; on any other the marquee stays transparent.
+    if (!backdrop || !backdrop->testAttribute(Qt::WA_OpaquePaintEvent)) {
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        return nullptr;
+    }
+    const qreal ratio = devicePixelRatioF();
+    if (backgroundImage_.isNull() || backgroundRect_ != geometry() ||
+        backgroundParentSize_ != backdrop->size() || backgroundImage_.devicePixelRatio() != ratio) {
+        backgroundRect_ = geometry();
+        backgroundParentSize_ = backdrop->size();
+        backgroundImage_ = QPixmap(size() * ratio);
+        backgroundImage_.setDevicePixelRatio(ratio);
+        backgroundImage_.fill(Qt::black);
+        // The backdrop alone, without its subviews (this marquee among them).
+        backdrop->render(&backgroundImage_, QPoint(), QRegion(backgroundRect_),
+                         QWidget::RenderFlags());
+    }
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    return &backgroundImage_;
+}
+
+void AutoScrollLabel::drawContents(QPainter& painter) {
+    if (const QPixmap* behind = backgroundImage()) painter.drawPixmap(0, 0, *behind);
+    paintedOffset_ = drawnOffset();
+    const QPixmap& image = textImage();
+    if (image.isNull()) return;
+    for (const ui::Label* copy : label_) {
+        if (copy->isHidden()) continue;
+        const ui::Rect f = copy->frame();
+        // Whole pixels, as the labels would sit: the text stays sharp while it moves.
+        const int x = ui::Screen::toPixels(f.x()) - paintedOffset_;
+        const int y = ui::Screen::toPixels(f.y());
+        painter.drawPixmap(x, y, image);
     }
 }

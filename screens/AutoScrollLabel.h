@@ -4,9 +4,17 @@
 // 20-point gap, and each pass moves the content offset by one text width plus the gap, so the
 // jump back to the start at the next pass does not change the picture.
 //
+// The labels keep the layout; the marquee draws both copies itself from one image of the text,
+// and, on an opaque backdrop, what is behind it from a copy, so a step of a pass repaints its
+// own rectangle only, and only when the text moved by a whole pixel.
+//
 // Main thread only: the passes are block animations and the pause is a one-shot MainQueue
 // timer, both on the main queue.
 
+#include <QFont>
+#include <QPixmap>
+#include <QRect>
+#include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -60,9 +68,16 @@ public:
     // The gap between the two copies of the text, in points.
     static constexpr float kGap = 20.0f;
 
+protected:
+    void placeSubviews() override;
+    void drawContents(QPainter& painter) override;
+
 private:
     void commonInit();
     bool textIsWiderThanView() const;
+    int drawnOffset() const;
+    const QPixmap& textImage();
+    const QPixmap* backgroundImage();
 
     std::array<ui::Label*, 2> label_{};  // owned as subviews
     int32_t scrollDirection_ = 1;
@@ -71,4 +86,16 @@ private:
     int32_t bufferSpaceBetweenLabels_ = 20;
     bool isScrolling_ = false;
     std::shared_ptr<platform::Timer> pauseTimer_;
+
+    // The text as drawn, and what it was drawn from.
+    QPixmap textImage_;
+    QString imageText_;
+    QFont imageFont_;
+    uint32_t imageColor_ = 0;
+    // What the opaque backdrop shows behind the marquee, and where it was taken.
+    QPixmap backgroundImage_;
+    QRect backgroundRect_;
+    QSize backgroundParentSize_;
+    // The content offset in whole pixels at the last repaint.
+    int paintedOffset_ = 0;
 };

@@ -7,6 +7,8 @@
 
 StationBackdrop::StationBackdrop(ui::Rect frame) : ui::View(frame) {
     setBackgroundColor(ui::Color::black());
+    // It fills every pixel, so what sits on it can keep a copy of what is behind.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void StationBackdrop::setHeading(std::string title, std::string subtitle, float top) {

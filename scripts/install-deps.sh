@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   mpg123
   desktop-file-utils appstream man-db
-  dbus-daemon playerctl stress-ng icecast2 mpv
+  dbus-daemon playerctl stress-ng icecast2 mpv xvfb xdotool
 )
 
 # Only the packages that are missing are installed, so a second run is quick.

@@ -59,6 +59,19 @@ void Animator::reset() {
     open_.clear();
     running_.clear();
     queue_ = nullptr;
+    suspended_ = false;
+}
+
+void Animator::setSuspended(bool suspended) {
+    if (suspended_ == suspended) return;
+    suspended_ = suspended;
+    if (suspended) {
+        if (frameTimer_) frameTimer_->invalidate();
+        frameTimer_.reset();
+    } else if (queue_ && !tracks_.empty()) {
+        startFrameTimer();
+        step();
+    }
 }
 
 void Animator::begin(std::string animationID, void* context) {
@@ -182,7 +195,7 @@ bool Animator::isAnimating(const void* target, const std::string& property) cons
 }
 
 void Animator::startFrameTimer() {
-    if (frameTimer_ && frameTimer_->isValid()) return;
+    if (suspended_ || (frameTimer_ && frameTimer_->isValid())) return;
     frameTimer_ = queue_->scheduleTimer(kFrameInterval, true, [this](platform::Timer&) { step(); });
 }
 

@@ -67,6 +67,13 @@ public:
     // Forgets everything (a test that swaps the main queue starts from a clean animator).
     void reset();
 
+    // Nobody sees the window (minimised, unmapped, hidden): running animations keep their
+    // timing and still end on time, but no frame is stepped until it is seen again, which
+    // steps them once to where they are by then.
+    void setSuspended(bool suspended);
+    bool isSuspended() const { return suspended_; }
+    bool isStepping() const { return frameTimer_ != nullptr; }
+
     // The interval of the display refresh that steps running animations.
     static constexpr double kFrameInterval = 1.0 / 60.0;
 
@@ -91,6 +98,7 @@ private:
     std::vector<std::shared_ptr<Group>> running_;  // committed, not yet reported
     std::shared_ptr<platform::Timer> frameTimer_;
     platform::MainQueue* queue_ = nullptr;
+    bool suspended_ = false;
 };
 
 // The curve's progress for a linear fraction t in [0, 1].

@@ -264,6 +264,7 @@ Point View::toPoints(QPointF pixels) const {
 void View::drawContents(QPainter&) {}
 
 void View::paintEvent(QPaintEvent*) {
+    if (drawnBySuperview_) return;
     QPainter painter(this);
     if (!backgroundColor_.isClear()) painter.fillRect(rect(), backgroundColor_.toQColor());
     painter.setRenderHint(QPainter::Antialiasing);

@@ -97,6 +97,10 @@ public:
         std::function<void(const std::string& animationID, bool finished, void* context)> didStop);
     static void commitAnimations();
 
+    // A subview whose superview draws what it shows keeps its frame, text and visibility for
+    // the layout, but paints nothing itself.
+    void setDrawnBySuperview(bool drawn) { drawnBySuperview_ = drawn; }
+
 protected:
     void setBoundsOrigin(Point origin);
     // Set by the application window: the view is a top-level window of a fixed size.
@@ -131,13 +135,15 @@ protected:
     // keeps anything in pixels (a text field's editor) places it again here.
     virtual void scaleChanged() {}
     void placeTreeForNewScale();
+    // The bounds origin moved (or its animation stepped): the subviews follow it. A view that
+    // draws its subviews' content itself only repaints.
+    virtual void placeSubviews();
 
 private:
     void applyGeometry();
     void applyAlpha();
     void applyTouchability();
     void applyVisibility();
-    void placeSubviews();
     void setParentKeepingVisibility(QWidget* parent);
     void dispatchTouch(TouchPhase phase, QMouseEvent* event);
 
@@ -150,6 +156,7 @@ private:
     bool hidden_ = false;
     bool isRootWindow_ = false;
     bool focusRingShown_ = false;
+    bool drawnBySuperview_ = false;
     std::optional<Rect> presentationFrame_;
     std::optional<float> presentationAlpha_;
     std::optional<Point> presentationBoundsOrigin_;

@@ -1,13 +1,16 @@
 #include "platform/ui/Window.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/Animator.h"
 #include "platform/ui/Screen.h"
 
 namespace ui {
@@ -34,6 +37,48 @@ QSize Window::preferredSize(const QScreen* screen) {
         scale = std::clamp(float(room / Screen::kHeight), kSmallestScale, kPreferredScale);
     }
     return {int(std::lround(Screen::kWidth * scale)), int(std::lround(Screen::kHeight * scale))};
+}
+
+Window::~Window() {
+    // The window that paused the animations must not leave them paused after it.
+    if (watchingExposure_) Animator::shared().setSuspended(false);
+}
+
+bool Window::isSeen() const {
+    const QWindow* handle = windowHandle();
+    return isVisible() && !isMinimized() && handle && handle->isExposed();
+}
+
+bool Window::event(QEvent* event) {
+    const bool handled = View::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+            // The native window exists from the first show on; its exposure comes from it.
+            if (!watchingExposure_ && windowHandle()) {
+                windowHandle()->installEventFilter(this);
+                watchingExposure_ = true;
+            }
+            seenMayHaveChanged();
+            break;
+        case QEvent::Hide:
+        case QEvent::WindowStateChange: seenMayHaveChanged(); break;
+        default: break;
+    }
+    return handled;
+}
+
+bool Window::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        // After the window has handled it, so that isExposed is the new one.
+        QMetaObject::invokeMethod(
+            this, [this] { seenMayHaveChanged(); }, Qt::QueuedConnection);
+    }
+    return View::eventFilter(watched, event);
+}
+
+void Window::seenMayHaveChanged() {
+    if (!watchingExposure_) return;
+    Animator::shared().setSuspended(!isSeen());
 }
 
 void Window::setTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }

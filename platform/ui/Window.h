@@ -26,12 +26,22 @@ public:
     // The first size on `screen` (the primary screen when null).
     static QSize preferredSize(const QScreen* screen);
 
+    // Shown, not minimised, and exposed on the screen: while it is not, nothing animates.
+    bool isSeen() const;
+
+    ~Window() override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void drawContents(QPainter& painter) override;
 
 private:
     void placeLayout();
+    void seenMayHaveChanged();
+
+    bool watchingExposure_ = false;
 };
 
 }  // namespace ui

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# What the app costs while it plays. The demo station runs on free loopback ports and the app
+# plays its live tab in a real X server (Xvfb), with the sponsor line scrolling and, after their
+# fade, the controls hidden; its CPU is read from /proc over S seconds, first with the window
+# shown, then with it unmapped (as a minimised window is). ostra-play plays the same stream to
+# a silent output for the same time, for the engine's own share.
+#
+#   bash bench/app_cpu_bench.sh [build-dir] [seconds]      (defaults: build, 30)
+set -euo pipefail
+
+build=${1:-build}
+seconds=${2:-30}
+station="$build/tools/station/ostra-station"
+app="$build/app/OstraRadio"
+play="$build/tools/player/ostra-play"
+for binary in "$station" "$app" "$play"; do
+  [ -x "$binary" ] || { echo "app_cpu_bench: $binary is not built" >&2; exit 1; }
+done
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "app_cpu_bench: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+port=$((20000 + RANDOM % 20000))
+display=":$((100 + RANDOM % 800))"
+home=$(mktemp -d /tmp/ostra-app-bench-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$home"
+}
+trap cleanup EXIT
+
+"$station" --quiet --live-port "$port" --web-port $((port + 1)) >/dev/null 2>&1 &
+pids+=($!)
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  curl -s -o /dev/null --max-time 1 --range 0-0 "http://127.0.0.1:$port/" && break
+  sleep 0.1
+done
+sleep 1
+
+ticks=$(getconf CLK_TCK)
+# User and system time of the whole process so far, in seconds.
+cpuSeconds() { awk -v hz="$ticks" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$1/stat"; }
+# CPU over `seconds` of the running process, as a percentage of one core.
+measure() {
+  local pid=$1 before after
+  before=$(cpuSeconds "$pid")
+  sleep "$seconds"
+  after=$(cpuSeconds "$pid")
+  awk -v a="$after" -v b="$before" -v s="$seconds" 'BEGIN { printf "%.2f %%  (%.2f s CPU in %d s)", 100 * (a - b) / s, a - b, s }'
+}
+# Voluntary context switches of every thread: how often the process wakes.
+wakeups() { cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
+
+echo "app_cpu_bench: $seconds s each; the demo station's live stream; Xvfb $display"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+XDG_DATA_HOME="$home/data" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+  "$app" --live-url "http://127.0.0.1:$port/" \
+         --feed-url "http://127.0.0.1:$((port + 1))/dev/feed/" \
+         --ad-url "http://127.0.0.1:$((port + 1))/adXML.plist" >/dev/null 2>&1 &
+appPid=$!
+pids+=("$appPid")
+# Past the start and the controls' fade: the line scrolls, nothing else moves.
+sleep 10
+w0=$(wakeups "$appPid")
+shown=$(measure "$appPid")
+w1=$(wakeups "$appPid")
+printf '  %-34s %s, %s wake-ups a second\n' "OstraRadio, window shown" "$shown" $(( (w1 - w0) / seconds ))
+
+window=$(DISPLAY="$display" xdotool search --pid "$appPid" --onlyvisible 2>/dev/null | head -1 || true)
+if [ -n "$window" ]; then
+  DISPLAY="$display" xdotool windowunmap "$window"
+  sleep 2
+  w0=$(wakeups "$appPid")
+  hidden=$(measure "$appPid")
+  w1=$(wakeups "$appPid")
+  printf '  %-34s %s, %s wake-ups a second\n' "OstraRadio, window unmapped" "$hidden" $(( (w1 - w0) / seconds ))
+else
+  printf '  %-34s window not found\n' "OstraRadio, window unmapped"
+fi
+kill "$appPid" 2>/dev/null || true
+
+"$play" --silent --quiet --stop-after $((seconds + 5)) "http://127.0.0.1:$port/" >/dev/null 2>&1 &
+playPid=$!
+pids+=("$playPid")
+sleep 3
+w0=$(wakeups "$playPid")
+engine=$(measure "$playPid")
+w1=$(wakeups "$playPid")
+printf '  %-34s %s, %s wake-ups a second\n' "ostra-play --silent (engine only)" "$engine" $(( (w1 - w0) / seconds ))
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
