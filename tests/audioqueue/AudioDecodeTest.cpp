@@ -1,5 +1,6 @@
 // What comes out of the queue matches ffmpeg's own decode of the same material: bit for bit for
-// PCM, and for the lossy formats after lining up the encoder delay.
+// PCM, and for the lossy formats after lining up the encoder delay (MP3 within the rounding of
+// libmpg123 against libavcodec).
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "AudioMaterial.h"
 #include "QueueTestClient.h"
 #include "platform/audio/parser/EsDescriptor.h"
+#include "platform/audio/queue/AudioDecoder.h"
 #include "platform/audio/queue/FFmpegHandles.h"
 
 namespace queuetest {
