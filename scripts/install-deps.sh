@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg python3 clang-format
   clang libclang-rt-14-dev
-  mpg123 libmpg123-dev
+  mpg123
   desktop-file-utils appstream man-db
   dbus-daemon playerctl stress-ng icecast2 mpv xvfb xdotool
 )

@@ -86,10 +86,4 @@ struct Alignment {
 Alignment align(const std::vector<float>& ours, const std::vector<float>& reference, int channels,
                 long maxShift);
 
-// How far a lossy decode may differ from ffmpeg's, sample for sample, once aligned. AAC and
-// the rest go through the same libavcodec decoders as the ffmpeg command line: exactly equal.
-// MP3 goes through libmpg123 where the build has it, which agrees with libavcodec to the last
-// bits of a float (about 3e-6 in these fixtures).
-inline float lossyTolerance(bool mp3) { return mp3 && OSTRA_HAVE_MPG123 ? 1e-5f : 0.0f; }
-
 }  // namespace queuetest

@@ -5,9 +5,6 @@
 
 #include "platform/Log.h"
 #include "platform/audio/queue/MagicCookie.h"
-#if OSTRA_HAVE_MPG123
-#include "platform/audio/queue/Mpg123Decoder.h"
-#endif
 
 namespace audio {
 
@@ -74,21 +71,6 @@ AudioDecoder::AudioDecoder(const AudioStreamBasicDescription& format)
       pcmFrameBytes_(isPcm(format) ? pcmBytesPerSample(format) * int(format.mChannelsPerFrame)
                                    : 0) {
     quietenFFmpegLog();
-#if OSTRA_HAVE_MPG123
-    if (codecId_ == AV_CODEC_ID_MP3) {
-        mpg123_ = std::make_unique<Mpg123Decoder>(int(format.mChannelsPerFrame));
-        if (!mpg123_->isOpen()) mpg123_.reset();
-    }
-#endif
-}
-
-AudioDecoder::~AudioDecoder() = default;
-
-const char* AudioDecoder::backendName() const {
-#if OSTRA_HAVE_MPG123
-    if (mpg123_) return "libmpg123";
-#endif
-    return "libavcodec";
 }
 
 bool AudioDecoder::isSupported(const AudioStreamBasicDescription& format) {
@@ -161,24 +143,10 @@ bool AudioDecoder::decode(std::span<const uint8_t> data,
         }
         return true;
     }
-#if OSTRA_HAVE_MPG123
-    if (mpg123_ && descs.empty()) {
-        // It finds the frames in a raw stream by itself.
-        mpg123_->decodeStream(data.data(), data.size(), onFrame);
-        return true;
-    }
-#endif
     if (descs.empty()) {
         decodeUnframed(data, onFrame);
         return true;
     }
-#if OSTRA_HAVE_MPG123
-    if (mpg123_) {
-        for (const auto& d : descs)
-            mpg123_->decodeFrame(data.data() + d.mStartOffset, d.mDataByteSize, onFrame);
-        return true;
-    }
-#endif
     for (const auto& d : descs) {
         sendPacket(data.data() + d.mStartOffset, d.mDataByteSize, onFrame);
     }
@@ -255,9 +223,6 @@ void AudioDecoder::drain(const FrameHandler& onFrame) {
 }
 
 void AudioDecoder::reset() {
-#if OSTRA_HAVE_MPG123
-    if (mpg123_) mpg123_->reset();
-#endif
     if (context_) avcodec_flush_buffers(context_.get());
     parser_.reset();
     pcmCarry_.clear();

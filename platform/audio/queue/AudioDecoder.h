@@ -1,7 +1,6 @@
 #pragma once
 // Decodes the packets of one stream with libavcodec: MP3, AAC (LC, HE-AAC v1 and v2), ALAC and
-// linear PCM (8, 16, 24 and 32-bit integers of either byte order, 32 and 64-bit floats). MP3
-// packets go to libmpg123 instead where the build has it (faster, same frames out).
+// linear PCM (8, 16, 24 and 32-bit integers of either byte order, 32 and 64-bit floats).
 //
 // PCM buffers may end in the middle of a frame (the engine fills buffers to a byte size that
 // need not be a multiple of the frame size); the bytes of a split frame are kept and joined
@@ -10,7 +9,6 @@
 // Threads: the output queue's thread only.
 
 #include <functional>
-#include <memory>
 #include <span>
 #include <vector>
 
@@ -19,14 +17,9 @@
 
 namespace audio {
 
-class Mpg123Decoder;
-
 class AudioDecoder {
 public:
     explicit AudioDecoder(const AudioStreamBasicDescription& format);
-    ~AudioDecoder();
-    AudioDecoder(const AudioDecoder&) = delete;
-    AudioDecoder& operator=(const AudioDecoder&) = delete;
 
     // Whether the format is one this decoder plays (checked when a queue is made).
     static bool isSupported(const AudioStreamBasicDescription& format);
@@ -48,9 +41,6 @@ public:
     // Forgets what the decoder holds, after a discontinuity.
     void reset();
 
-    // The library that decodes this stream's packets: "libmpg123" or "libavcodec".
-    const char* backendName() const;
-
 private:
     bool ensureOpen();
     void decodePcm(std::span<const uint8_t> bytes, const FrameHandler& onFrame);
@@ -69,9 +59,6 @@ private:
     ffmpeg::PacketPtr packet_{av_packet_alloc()};
     ffmpeg::FramePtr frame_{av_frame_alloc()};
     std::vector<uint8_t> pcmCarry_;  // the start of a PCM frame split between two buffers
-#if OSTRA_HAVE_MPG123
-    std::unique_ptr<Mpg123Decoder> mpg123_;
-#endif
 };
 
 }  // namespace audio
