@@ -24,7 +24,8 @@ trap cleanup EXIT
 "$station" --quiet --live-port "$port" --web-port $((port + 1)) >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
-  curl -s -o /dev/null --max-time 1 --range 0-0 "$url" && break
+  # The web port answers and ends; the live one never ends (and ignores Range).
+  curl -s -o /dev/null --max-time 1 "http://127.0.0.1:$((port + 1))/adXML.plist" && break
   sleep 0.1
 done
 

@@ -52,12 +52,14 @@ void AutoScrollLabel::setText(std::optional<std::string> text) {
 ui::Color AutoScrollLabel::textColor() const { return label_[0]->textColor(); }
 
 void AutoScrollLabel::setTextColor(ui::Color color) {
+    textImageStale_ = true;
     for (ui::Label* l : label_) l->setTextColor(color);
 }
 
 ui::Font AutoScrollLabel::font() const { return label_[0]->font(); }
 
 void AutoScrollLabel::setFont(const ui::Font& font) {
+    textImageStale_ = true;
     for (ui::Label* l : label_) l->setFont(font);
     readjustLabels();
 }
@@ -73,6 +75,7 @@ void AutoScrollLabel::setScrollDirection(int32_t direction) {
 }
 
 void AutoScrollLabel::readjustLabels() {
+    textImageStale_ = true;
     const ui::Rect v = frame();
     // Lay the two copies side by side, each centred vertically in the marquee.
     float x = 0.0f;
@@ -158,18 +161,12 @@ void AutoScrollLabel::placeSubviews() {
 
 const QPixmap& AutoScrollLabel::textImage() {
     const ui::Label& model = *label_[0];
-    const QString text = QString::fromStdString(model.text().value_or(""));
-    const QFont font = model.font().toQFont();
-    const uint32_t color = model.textColor().toQColor().rgba();
     const QSize size = model.size();
     const qreal ratio = devicePixelRatioF();
-    if (!textImage_.isNull() && text == imageText_ && font == imageFont_ && color == imageColor_ &&
-        textImage_.size() == size * ratio) {
-        return textImage_;
-    }
-    imageText_ = text;
-    imageFont_ = font;
-    imageColor_ = color;
+    if (!textImageStale_ && textImage_.size() == size * ratio) return textImage_;
+    textImageStale_ = false;
+    const QString text = QString::fromStdString(model.text().value_or(""));
+    const QFont font = model.font().toQFont();
     textImage_ = QPixmap(size * ratio);
     textImage_.setDevicePixelRatio(ratio);
     textImage_.fill(Qt::transparent);

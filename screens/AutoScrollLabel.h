@@ -11,10 +11,8 @@
 // Main thread only: the passes are block animations and the pause is a one-shot MainQueue
 // timer, both on the main queue.
 
-#include <QFont>
 #include <QPixmap>
 #include <QRect>
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -71,6 +69,7 @@ public:
 protected:
     void placeSubviews() override;
     void drawContents(QPainter& painter) override;
+    void scaleChanged() override { textImageStale_ = true; }
 
 private:
     void commonInit();
@@ -87,11 +86,10 @@ private:
     bool isScrolling_ = false;
     std::shared_ptr<platform::Timer> pauseTimer_;
 
-    // The text as drawn, and what it was drawn from.
+    // The text as drawn; made again after a change of text, font, colour, layout or scale
+    // (looking fonts up at every paint costs more than the paint).
     QPixmap textImage_;
-    QString imageText_;
-    QFont imageFont_;
-    uint32_t imageColor_ = 0;
+    bool textImageStale_ = true;
     // What the opaque backdrop shows behind the marquee, and where it was taken.
     QPixmap backgroundImage_;
     QRect backgroundRect_;
