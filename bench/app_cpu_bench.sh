@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# What the app costs while it plays. The demo station runs on free loopback ports and the app
+# What the app costs while it plays, and how soon it sounds. The demo station runs on free loopback ports and the app
 # plays its live tab in a real X server (Xvfb), with the sponsor line scrolling and, after their
 # fade, the controls hidden; its CPU is read from /proc over S seconds, first with the window
 # shown, then with it unmapped (as a minimised window is). ostra-play plays the same stream to
-# a silent output for the same time, for the engine's own share.
+# a silent output for the same time, for the engine's own share. First, process start to the
+# first sound: the app (its headless run, which starts the live stream as the window does, half
+# a second after the interface is up) against ostra-play on the same stream.
 #
 #   bash bench/app_cpu_bench.sh [build-dir] [seconds]      (defaults: build, 30)
 set -euo pipefail
@@ -58,6 +60,23 @@ wakeups() { awk '/ctxt_switches/ { n += $2 } END { print n }' "/proc/$1/task/$1/
 
 echo "app_cpu_bench: $seconds s each; the demo station's live stream; Xvfb $display"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+live="http://127.0.0.1:$port/"
+stations=(--live-url "$live" --feed-url "http://127.0.0.1:$((port + 1))/dev/feed/"
+          --ad-url "http://127.0.0.1:$((port + 1))/adXML.plist")
+now() { date +%s.%N; }
+millisSince() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.0f ms", 1000 * (a - b) }'; }
+for run in 1 2 3; do
+  started=$(now)
+  sounded=$(HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+    "$app" --headless --demo-seconds 3 "${stations[@]}" 2>/dev/null |
+    while read -r line; do case "$line" in *"live: PLAYING"*) millisSince "$started"; break ;; esac; done || true)
+  started=$(now)
+  "$play" --speed 0 --first-sample "$live" >/dev/null 2>&1 || true
+  engine=$(millisSince "$started")
+  printf '  %-34s %s (ostra-play, start to first sample and exit: %s)\n' \
+    "start to first sound, run $run" "${sounded:-no sound}" "$engine"
+done
 
 HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
 XDG_DATA_HOME="$home/data" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
