@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QObject>
 #include <cmath>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "platform/ui/Animator.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
+#include "platform/ui/Window.h"
 
 namespace {
 
@@ -175,6 +177,57 @@ TEST_F(AnimationTest, LayerRotationSpinsAndStops) {
     EXPECT_EQ(stops, (std::vector<bool>{true, true, false}));
     advance(5);
     EXPECT_EQ(turns, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A window nobody sees steps no frame: the animation keeps its timing and still reports on
+// time, and when the window is seen again the picture jumps to where the animation is by then.
+// Hiding the real window pauses the stepping; showing it again resumes it.
+TEST_F(AnimationTest, NothingStepsWhileTheWindowIsNotSeen) {
+    ui::View view(ui::Rect(0, 0, 10, 10));
+    animateFrame(view, ui::Rect(100, 0, 10, 10), 2.0, "move", &delegate_);
+    advance(0.5);
+    ui::Animator& animator = ui::Animator::shared();
+    ASSERT_TRUE(animator.isStepping());
+
+    animator.setSuspended(true);
+    EXPECT_FALSE(animator.isStepping());
+    advance(0.5);
+    EXPECT_NEAR(view.presentationFrame().x(), 25.0f, 0.01) << "stepped while suspended";
+    animator.setSuspended(false);
+    EXPECT_TRUE(animator.isStepping());
+    EXPECT_NEAR(view.presentationFrame().x(), 50.0f, 0.01);
+
+    animator.setSuspended(true);
+    advance(1.01);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_TRUE(reports_[0].finished);
+    EXPECT_NEAR(reports_[0].at, 2.0, 1e-6);
+    EXPECT_FLOAT_EQ(view.presentationFrame().x(), 100.0f);
+    animator.setSuspended(false);
+
+    ui::Window window;
+    // The window's own events, and its re-check after an exposure, are Qt's to deliver.
+    const auto settle = [] {
+        for (int i = 0; i < 20; ++i) QApplication::processEvents();
+    };
+    window.show();
+    settle();
+    ASSERT_TRUE(window.isSeen());
+    EXPECT_FALSE(animator.isSuspended());
+    window.hide();
+    settle();
+    EXPECT_FALSE(window.isSeen());
+    EXPECT_TRUE(animator.isSuspended());
+    window.show();
+    settle();
+    EXPECT_FALSE(animator.isSuspended());
+    window.showMinimized();
+    settle();
+    EXPECT_TRUE(animator.isSuspended());
 }
 
 }  // namespace
