@@ -57,6 +57,14 @@ measure() {
 }
 # Context switches of the main thread (the one that animates and paints): how often it wakes.
 wakeups() { awk '/ctxt_switches/ { n += $2 } END { print n }' "/proc/$1/task/$1/status"; }
+# One line of the report: CPU and main-thread wake-ups of process $2 over `seconds`.
+report() {
+  local what=$1 pid=$2 w0 w1 cpu
+  w0=$(wakeups "$pid")
+  cpu=$(measure "$pid")
+  w1=$(wakeups "$pid")
+  printf '  %-34s %s, %s main-thread wake-ups a second\n' "$what" "$cpu" $(( (w1 - w0) / seconds ))
+}
 
 echo "app_cpu_bench: $seconds s each; the demo station's live stream; Xvfb $display"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -80,26 +88,18 @@ done
 
 HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
 XDG_DATA_HOME="$home/data" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
-  "$app" --live-url "http://127.0.0.1:$port/" \
-         --feed-url "http://127.0.0.1:$((port + 1))/dev/feed/" \
-         --ad-url "http://127.0.0.1:$((port + 1))/adXML.plist" >/dev/null 2>&1 &
+  "$app" "${stations[@]}" >/dev/null 2>&1 &
 appPid=$!
 pids+=("$appPid")
 # Past the start and the controls' fade: the line scrolls, nothing else moves.
 sleep 10
-w0=$(wakeups "$appPid")
-shown=$(measure "$appPid")
-w1=$(wakeups "$appPid")
-printf '  %-34s %s, %s main-thread wake-ups a second\n' "OstraRadio, window shown" "$shown" $(( (w1 - w0) / seconds ))
+report "OstraRadio, window shown" "$appPid"
 
 window=$(DISPLAY="$display" xdotool search --pid "$appPid" --onlyvisible 2>/dev/null | head -1 || true)
 if [ -n "$window" ]; then
   DISPLAY="$display" xdotool windowunmap "$window"
   sleep 2
-  w0=$(wakeups "$appPid")
-  hidden=$(measure "$appPid")
-  w1=$(wakeups "$appPid")
-  printf '  %-34s %s, %s main-thread wake-ups a second\n' "OstraRadio, window unmapped" "$hidden" $(( (w1 - w0) / seconds ))
+  report "OstraRadio, window unmapped" "$appPid"
 else
   printf '  %-34s window not found\n' "OstraRadio, window unmapped"
 fi
@@ -109,8 +109,5 @@ kill "$appPid" 2>/dev/null || true
 playPid=$!
 pids+=("$playPid")
 sleep 3
-w0=$(wakeups "$playPid")
-engine=$(measure "$playPid")
-w1=$(wakeups "$playPid")
-printf '  %-34s %s, %s main-thread wake-ups a second\n' "ostra-play --silent (engine only)" "$engine" $(( (w1 - w0) / seconds ))
+report "ostra-play --silent (engine only)" "$playPid"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
