@@ -59,12 +59,17 @@ int On_DemandListViewController::numberOfRowsInSection(ui::TableView&, int) {
 }
 
 std::string On_DemandListViewController::titleForRow(int row) const {
+    return std::string(titleViewForRow(row));
+}
+
+std::string_view On_DemandListViewController::titleViewForRow(int row) const {
     if (row < 0) return {};
     const auto index = static_cast<size_t>(row) + 2;
     if (index < titls().size()) return titls()[index];
     const auto urlIndex = static_cast<size_t>(row);
-    return urlIndex < urls().size() ? platform::lastPathComponentOfURL(urls()[urlIndex])
-                                    : std::string();
+    if (urlIndex >= urls().size()) return {};
+    fileNameTitle_ = platform::lastPathComponentOfURL(urls()[urlIndex]);
+    return fileNameTitle_;
 }
 
 std::string On_DemandListViewController::artistForRow(int row) const {
@@ -76,9 +81,11 @@ ui::TableViewCell* On_DemandListViewController::cellForRowAtIndexPath(ui::TableV
                                                                       ui::IndexPath indexPath) {
     ui::TableViewCell* cell = table.dequeueReusableCell(CellIdentifier);
     if (!cell) cell = new ui::TableViewCell(ui::TableViewCell::Default, CellIdentifier);
-    // Set on every call: a reused cell may come from elsewhere with another font.
-    cell->textLabel().setFont(ui::Font::named(kRowFontName, kRowFontSize));
-    cell->textLabel().setText(titleForRow(indexPath.row));
+    // Set on every call: a reused cell may come from elsewhere with another font. Made once,
+    // and the text kept in the label's storage: scrolling allocates nothing per row.
+    static const ui::Font rowFont = ui::Font::named(kRowFontName, kRowFontSize);
+    cell->textLabel().setFont(rowFont);
+    cell->textLabel().assignText(titleViewForRow(indexPath.row));
     return cell;
 }
 

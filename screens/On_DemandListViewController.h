@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/TableView.h"
@@ -61,6 +62,11 @@ protected:
     void loadView() override;
 
 private:
+    // titleForRow without a copy: the list's own string, or the file name made in a buffer
+    // kept for it.
+    std::string_view titleViewForRow(int row) const;
+    mutable std::string fileNameTitle_;
+
     const StationAddresses addresses_;
     QPointer<ui::TableView> tableView_;
     std::unique_ptr<OnDemandCatalogue> catalogue_;

@@ -15,6 +15,15 @@ void Label::setText(std::optional<std::string> text) {
     update();
 }
 
+void Label::assignText(std::string_view text) {
+    if (text_) {
+        text_->assign(text);
+    } else {
+        text_.emplace(text);
+    }
+    update();
+}
+
 void Label::setTextColor(Color color) {
     textColor_ = color;
     update();

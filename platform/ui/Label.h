@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/ui/Font.h"
 #include "platform/ui/View.h"
@@ -18,6 +19,10 @@ public:
 
     const std::optional<std::string>& text() const { return text_; }
     void setText(std::optional<std::string> text);
+    // The same for a text that is there: kept in the label's own storage, so a label given a
+    // new text of a length it held before (a list's cell, reused row after row) allocates
+    // nothing.
+    void assignText(std::string_view text);
 
     Color textColor() const { return textColor_; }
     void setTextColor(Color color);

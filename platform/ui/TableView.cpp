@@ -93,14 +93,34 @@ TableViewCell* TableView::dequeueReusableCell(const std::string& identifier) {
     auto it = pool_.find(identifier);
     if (it == pool_.end()) return nullptr;
     TableViewCell* cell = it->second;
-    pool_.erase(it);
+    sparePoolNodes_.push_back(pool_.extract(it));
     cell->setSelected(false);
     return cell;
 }
 
 void TableView::recycle(TableViewCell* cell) {
     cell->setHidden(true);
-    pool_.emplace(cell->reuseIdentifier(), cell);
+    if (sparePoolNodes_.empty()) {
+        pool_.emplace(cell->reuseIdentifier(), cell);
+        return;
+    }
+    auto node = std::move(sparePoolNodes_.back());
+    sparePoolNodes_.pop_back();
+    node.key() = cell->reuseIdentifier();
+    node.mapped() = cell;
+    pool_.insert(std::move(node));
+}
+
+void TableView::showCell(int row, TableViewCell* cell) {
+    if (spareVisibleNodes_.empty()) {
+        visible_[row] = cell;
+        return;
+    }
+    auto node = std::move(spareVisibleNodes_.back());
+    spareVisibleNodes_.pop_back();
+    node.key() = row;
+    node.mapped() = cell;
+    visible_.insert(std::move(node));
 }
 
 TableViewCell* TableView::cellForRow(IndexPath indexPath) const {
@@ -128,7 +148,9 @@ void TableView::layoutCells() {
     for (auto it = visible_.begin(); it != visible_.end();) {
         if (it->first < first || it->first > last) {
             recycle(it->second);
-            it = visible_.erase(it);
+            const auto next = std::next(it);
+            spareVisibleNodes_.push_back(visible_.extract(it));
+            it = next;
         } else {
             ++it;
         }
@@ -141,9 +163,10 @@ void TableView::layoutCells() {
         cell->setFrame(Rect(0, static_cast<float>(row) * kRowHeight, frame().width(), kRowHeight));
         cell->setSelected(row == selected_);
         cell->setKeyboardCursor(cursorShown_ && row == keyRow_);
-        addSubview(cell);
+        // A cell from the pool is one already; rows never overlap, so none needs raising.
+        if (cell->superview() != this) addSubview(cell);
         cell->setHidden(false);
-        visible_[row] = cell;
+        showCell(row, cell);
     }
 }
 

@@ -113,6 +113,11 @@ private:
     std::vector<IndexPath> rows_;                      // every row, in order
     std::map<int, TableViewCell*> visible_;            // by row index
     std::multimap<std::string, TableViewCell*> pool_;  // hidden, owned as subviews
+    // The nodes of both maps, kept when an entry leaves and used again when one comes, so
+    // that scrolling (cells moving from the view to the pool and back) allocates nothing.
+    std::vector<std::map<int, TableViewCell*>::node_type> spareVisibleNodes_;
+    std::vector<std::multimap<std::string, TableViewCell*>::node_type> sparePoolNodes_;
+    void showCell(int row, TableViewCell* cell);
     std::optional<Point> touchStart_;
     bool dragged_ = false;
     int selected_ = -1;

@@ -156,7 +156,10 @@ void View::placeTreeForNewScale() {
 }
 
 void View::placeSubviews() {
-    for (View* child : subviews()) child->applyGeometry();
+    // Straight from Qt's list: this runs at every step of a scroll, and a copy would allocate.
+    for (QObject* child : children()) {
+        if (auto* view = dynamic_cast<View*>(child)) view->applyGeometry();
+    }
     update();
 }
 
