@@ -234,6 +234,17 @@ private:
     void playOutAndStop();
     void handleBytesAvailable();
     static int32_t fileLengthFromHeaders(const HeaderMap& headers);
+    // The value of a header field, its name in any case; empty without one.
+    static std::string headerNamed(const HeaderMap& headers, const char* name);
+
+    // Playlists (AudioStreamerPlaylist.cpp): a run whose address answers with a PLS or M3U
+    // playlist reads it whole, then plays its first entry, and the next one whenever an entry
+    // fails before any of its audio came. Streaming thread, under the streamer lock.
+    void readPlaylistBytes();
+    void followPlaylist();
+    bool tryNextPlaylistEntry();
+    bool openPendingPlaylistEntry();
+    void resetPlaylist();
 
     // The buffer pipeline (AudioStreamerBuffers.cpp).
     void handlePropertyChangeForFileStream(audio::AudioFileStreamID inAudioFileStream,
@@ -337,6 +348,15 @@ private:
     // Where the parser asked the download to go on from (an MP4 index after its data); the
     // streaming thread reopens the download there. Guarded by the streamer lock.
     std::optional<int64_t> requestedByteOffset;
+    // The address the download reads: `url`, or the playlist entry being played; what was
+    // read of a playlist so far; its entries; the one being played; one to open on the loop's
+    // next turn. Streaming thread, under the streamer lock.
+    std::string streamURL;
+    bool readingPlaylist = false;
+    std::string playlistBytes;
+    std::vector<std::string> playlistEntries;
+    size_t playlistEntry = 0;
+    std::optional<size_t> pendingPlaylistEntry;
     // setStartPosition's position and bit rate, taken by the next start. Guarded by the
     // streamer lock.
     std::optional<std::pair<double, uint32_t>> startPosition;

@@ -16,6 +16,7 @@
 #include "platform/audio/AudioSession.h"
 #include "platform/http/HeaderLines.h"
 #include "platform/http/Networking.h"
+#include "platform/http/Playlist.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/AudioStreamer.h"
 #include "streaming/StreamerAssert.h"
@@ -122,6 +123,7 @@ void AudioStreamer::startInternal() {
         // queueBuffersMutex and queueBufferReadyCondition live as long as the object.
         loop = platform::http::RunLoop::current();
         runLoop = loop;
+        resetPlaylist();
         opened = openReadStream();
     }
 
@@ -133,6 +135,8 @@ void AudioStreamer::startInternal() {
 
             std::lock_guard lock(streamerLock);
             reportBufferMismatch();
+            // The ended playlist's download leaves nothing scheduled: the entry's keeps it going.
+            if (openPendingPlaylistEntry()) isRunning = true;
             reopenDownloadAtRequestedOffset();
             if (seekWasRequested && !bitRateEstimateIsPending() && !seekWaitsForFormat) {
                 internalSeekToTime(requestedSeekTime);
@@ -186,6 +190,7 @@ void AudioStreamer::cleanUpStreamingThread() {
         endOfStreamWhilePaused = false;
         requestedByteOffset.reset();
         seekWaitsForFormat = false;
+        resetPlaylist();
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
         discontinuous = false;
@@ -241,7 +246,7 @@ bool AudioStreamer::openReadStream() {
         discontinuous = true;
     }
 
-    stream = platform::http::ReadStream::create(url, options);
+    stream = platform::http::ReadStream::create(streamURL.empty() ? url : streamURL, options);
     if (!stream || !stream->setShouldAutoredirect(true)) {
         presentAlertWithTitle(
             platform::localizedString("File Error", "Errors"),
@@ -271,7 +276,7 @@ void AudioStreamer::handleReadFromStream(platform::http::ReadStream* aStream, in
 
     switch (eventType) {
         case platform::http::kReadStreamEventErrorOccurred:
-            failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
+            if (!tryNextPlaylistEntry()) failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
             break;
         case platform::http::kReadStreamEventEndEncountered: handleEndOfStream(); break;
         case platform::http::kReadStreamEventHasBytesAvailable: handleBytesAvailable(); break;
@@ -284,6 +289,10 @@ void AudioStreamer::handleEndOfStream() {
     {
         std::lock_guard lock(streamerLock);
         if (isFinishing()) return;
+        if (readingPlaylist) {
+            followPlaylist();
+            return;
+        }
         settleBitRateEstimateAtEnd();
         // A seek that waited for the estimate replaces this stream on the loop's next turn;
         // ending the run now would drop it, and with it everything after the seek. One that
@@ -316,7 +325,7 @@ void AudioStreamer::handleEndOfStream() {
     }
     if (state_.load() == AS_STATE_WAITING_FOR_DATA) {
         // The queue never started and no partial buffer was left: no audio came.
-        failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
+        if (!tryNextPlaylistEntry()) failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
         return;
     }
     if (isFinishing()) return;
@@ -354,14 +363,24 @@ void AudioStreamer::handleBytesAvailable() {
         if (!httpHeaders_) {
             // The first response of this run; later ones (after a seek) change nothing here.
             httpHeaders_ = stream->responseHeaders();
-            if (seekByteOffset == 0) fileLength.store(fileLengthFromHeaders(*httpHeaders_));
-            noteStationHeaders(*httpHeaders_);
+            // A playlist (not one inside another) is read whole, and its entry played instead.
+            readingPlaylist = playlistEntries.empty() &&
+                              platform::http::isPlaylistResponse(
+                                  streamURL, headerNamed(*httpHeaders_, "Content-Type"));
+            if (!readingPlaylist) {
+                if (seekByteOffset == 0) fileLength.store(fileLengthFromHeaders(*httpHeaders_));
+                noteStationHeaders(*httpHeaders_);
+            }
+        }
+        if (readingPlaylist) {
+            readPlaylistBytes();
+            return;
         }
 
         if (!audioFileStream) {
             err = audio::AudioFileStreamOpen(
                 this, MyPropertyListenerProc, MyPacketsProc,
-                hintForFileExtension(platform::pathExtensionOfURL(url)), &audioFileStream);
+                hintForFileExtension(platform::pathExtensionOfURL(streamURL)), &audioFileStream);
             if (err) {
                 failWithErrorCode(AS_FILE_STREAM_OPEN_FAILED);
                 return;
@@ -395,16 +414,18 @@ void AudioStreamer::handleBytesAvailable() {
     }
 }
 
-int32_t AudioStreamer::fileLengthFromHeaders(const HeaderMap& headers) {
+std::string AudioStreamer::headerNamed(const HeaderMap& headers, const char* wanted) {
     // Header names are case-insensitive in HTTP.
-    const std::string* value = nullptr;
     for (const auto& [name, text] : headers) {
-        if (equalsIgnoringCase(name, "Content-Length")) {
-            value = &text;
-            break;
-        }
+        if (equalsIgnoringCase(name, wanted)) return text;
     }
-    if (!value) return 0;
+    return {};
+}
+
+int32_t AudioStreamer::fileLengthFromHeaders(const HeaderMap& headers) {
+    const std::string field = headerNamed(headers, "Content-Length");
+    if (field.empty()) return 0;
+    const std::string* value = &field;
     // A length that does not fit in the signed 32-bit field is treated as absent, not wrapped.
     const std::optional<uint64_t> length = platform::http::contentLength(*value);
     if (!length || *length > uint64_t(INT32_MAX)) return 0;

@@ -545,3 +545,46 @@ TEST_F(PlaybackTest, AnnouncedMetadataWithoutBlocksOrWithBrokenOnes) {
                   1e-4f);
     }
 }
+
+// A station's playlist address: the playlist is read whole and its entry plays, in the same
+// run, exactly as the file would; with an M3U whose first entry is gone, the second plays; an
+// HLS playlist is no list of streams and ends the run as any resource without audio does.
+TEST_F(PlaybackTest, PlaylistsPlayTheirEntries) {
+    const std::string file = fixturePath("cbr128.mp3");
+    server->serve("/song.mp3", Response::file(file));
+    server->serve("/station.pls",
+                  Response::bytes("[playlist]\nNumberOfEntries=1\nFile1=" +
+                                  server->url("/song.mp3") + "\nTitle1=Ostra Radio\n")
+                      .header("Content-Type", "audio/x-scpls"));
+    server->serve("/gone.mp3", Response::notFound());
+    server->serve("/lists/station.m3u",
+                  Response::bytes("\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:-1,Ostra Radio\r\n/gone.mp3\r\n"
+                                  "../song.mp3\r\n")
+                      .header("Content-Type", "text/plain"));
+    server->serve("/live.m3u8", Response::bytes("#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6,\n"
+                                                "segment0.aac\n")
+                                    .header("Content-Type", "application/vnd.apple.mpegurl"));
+
+    for (const char* path : {"/station.pls", "/lists/station.m3u"}) {
+        SCOPED_TRACE(path);
+        useCapture(20);
+        auto streamer = makeStreamer(path);
+        playToEnd(*streamer);
+        EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+        EXPECT_EQ(streamer->urlString(), server->url(path));
+        const Pcm capture = captured(*lastSink());
+        EXPECT_TRUE(
+            sameAudio(capture, referenceDecode(file, capture.sampleRate, capture.channels)));
+    }
+    std::vector<std::string> paths;
+    for (const auto& request : server->requests()) paths.push_back(request.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"/station.pls", "/song.mp3", "/lists/station.m3u",
+                                               "/gone.mp3", "/song.mp3"}));
+    EXPECT_EQ(alerts->count(), 0u);
+
+    auto hls = makeStreamer("/live.m3u8");
+    hls->start();
+    ASSERT_TRUE(waitForIdle(*hls));
+    EXPECT_EQ(hls->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
+    EXPECT_EQ(server->requests().size(), paths.size() + 1);
+}
