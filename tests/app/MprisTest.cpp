@@ -271,8 +271,11 @@ TEST_F(MprisTest, PlayerctlSeesAndDrivesTheLiveStream) {
     EXPECT_TRUE(followerSaw("Stopped\n")) << followed;
 
     player({"play-pause"});
-    EXPECT_TRUE(live()->playButton()->currentImageIs(screens::kPauseButtonImage));
+    // While it connects the button shows play (the design's waiting image); once the stream
+    // plays, pause.
     ASSERT_TRUE(runQtUntil([&] { return livePlaying(); }));
+    ASSERT_TRUE(runQtUntil(
+        [&] { return live()->playButton()->currentImageIs(screens::kPauseButtonImage); }));
     EXPECT_TRUE(followerSaw("Playing\n")) << followed;
 
     player({"stop"});
