@@ -272,6 +272,8 @@ private:
     void settleBitRateEstimateAtEnd();
     void resumeFromPause();
     void reopenDownloadAtRequestedOffset();
+    // The download ended: a parser holding a packet whose end it cannot tell hands it over.
+    void letParserFinish();
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,
                                       audio::AudioQueuePropertyID propertyID);
     static bool queueHasDecodedAudio(audio::AudioQueueRef queue);

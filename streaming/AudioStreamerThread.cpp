@@ -284,7 +284,18 @@ void AudioStreamer::handleReadFromStream(platform::http::ReadStream* aStream, in
     }
 }
 
+void AudioStreamer::letParserFinish() {
+    {
+        std::lock_guard lock(streamerLock);
+        if (isFinishing() || readingPlaylist || !audioFileStream) return;
+    }
+    // Outside the lock, as every parse: the last packet may wait for a free buffer.
+    (void)audio::AudioFileStreamParseBytes(audioFileStream, 0, nullptr,
+                                           audio::kAudioFileStreamParseFlag_EndOfData);
+}
+
 void AudioStreamer::handleEndOfStream() {
+    letParserFinish();
     bool flushPartialBuffer = false;
     {
         std::lock_guard lock(streamerLock);

@@ -58,6 +58,9 @@ constexpr uint32_t kAudioFormatMPEG4AAC = fourCC("aac ");
 constexpr uint32_t kAudioFormatMPEG4AAC_HE = fourCC("aach");
 constexpr uint32_t kAudioFormatMPEG4AAC_HE_V2 = fourCC("aacp");
 constexpr uint32_t kAudioFormatAppleLossless = fourCC("alac");
+constexpr uint32_t kAudioFormatFLAC = fourCC("flac");
+constexpr uint32_t kAudioFormatOpus = fourCC("opus");
+constexpr uint32_t kAudioFormatVorbis = fourCC("vorb");
 
 // Linear PCM format flags.
 constexpr uint32_t kAudioFormatFlagIsFloat = 1u << 0;

@@ -35,6 +35,8 @@ OSStatus ParserHarness::pushChunked(const std::vector<uint8_t>& bytes, size_t fr
         flags = 0;
         at += n;
     }
+    // The end of the file is the end of the data, as a reader says at the end of a download.
+    if (to == bytes.size() && stream_) return push(nullptr, 0, kAudioFileStreamParseFlag_EndOfData);
     return noErr;
 }
 
@@ -133,7 +135,10 @@ std::vector<ProbePacket> probePackets(const std::string& name) {
 
 Recorded parseAll(const std::vector<uint8_t>& bytes, AudioFileTypeID hint, OSStatus* status) {
     ParserHarness parser(hint);
-    const OSStatus result = parser.push(bytes.data(), bytes.size());
+    OSStatus result = parser.push(bytes.data(), bytes.size());
+    if (result == noErr && !parser.closed()) {
+        result = parser.push(nullptr, 0, kAudioFileStreamParseFlag_EndOfData);
+    }
     if (status) *status = result;
     return parser.recorded();
 }

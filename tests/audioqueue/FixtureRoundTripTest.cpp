@@ -1,5 +1,5 @@
 // Every generated fixture, through the file-stream parser and the output queue into a capture
-// sink, against ffmpeg's decode of the same file: bit for bit for PCM and ALAC, and for the
+// sink, against ffmpeg's decode of the same file: bit for bit for PCM, ALAC and FLAC, and for the
 // lossy formats bit for bit once lined up (ffmpeg drops encoder delay and padding that the
 // queue plays). Damaged fixtures must play what can be played without upsetting the queue.
 
@@ -57,7 +57,7 @@ class ExactFixture : public Fixture {};
 class LossyFixture : public Fixture {};
 class DamagedFixture : public Fixture {};
 
-// PCM and ALAC: the same samples, from the first to the last.
+// PCM, ALAC and FLAC: the same samples, from the first to the last.
 TEST_P(ExactFixture, MatchesFfmpegBitForBit) {
     const auto trip = roundTrip(GetParam());
     ASSERT_EQ(trip.parsed.status, noErr);
@@ -67,7 +67,7 @@ TEST_P(ExactFixture, MatchesFfmpegBitForBit) {
     EXPECT_TRUE(trip.played.samples == *trip.reference);
 }
 
-// MP3 and AAC: once lined up, every sample ffmpeg plays is played, unchanged.
+// MP3, AAC, Vorbis and Opus: once lined up, every sample ffmpeg plays is played, unchanged.
 TEST_P(LossyFixture, MatchesFfmpegOnceAligned) {
     const auto trip = roundTrip(GetParam());
     ASSERT_EQ(trip.parsed.status, noErr);
@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Generated, ExactFixture,
                          ::testing::Values("pcm8.wav", "pcm16.wav", "pcm24.wav", "pcm32.wav",
                                            "float32.wav", "pcm16-unknown-size.wav", "pcm16.aiff",
                                            "sowt.aifc", "float32.aifc", "pcm16.caf",
-                                           "pcm16-unknown-size.caf", "alac.caf", "alac.m4a"),
+                                           "pcm16-unknown-size.caf", "alac.caf", "alac.m4a",
+                                           "flac.flac", "flac24-mono.flac", "flac-in-ogg.oga"),
                          testName);
 
 INSTANTIATE_TEST_SUITE_P(Generated, LossyFixture,
@@ -110,13 +111,14 @@ INSTANTIATE_TEST_SUITE_P(Generated, LossyFixture,
                                            "vbr.mp3", "vbr-noxing.mp3", "id3-picture.mp3",
                                            "mono22k-mpeg2.mp3", "mono8k-mpeg25.mp3", "adts-lc.aac",
                                            "adts-lc-mono22k.aac", "aac.caf", "aac.m4a",
-                                           "aac-moov-at-end.m4a"),
+                                           "aac-moov-at-end.m4a", "vorbis.ogg",
+                                           "vorbis-mono22k.ogg", "opus.opus"),
                          testName);
 
 INSTANTIATE_TEST_SUITE_P(Generated, DamagedFixture,
                          ::testing::Values("junk-before.mp3", "corrupt-middle.mp3", "truncated.mp3",
                                            "junk-before.aac", "truncated.m4a",
-                                           "alac-pakt-at-end.caf"),
+                                           "alac-pakt-at-end.caf", "corrupt-middle.ogg"),
                          testName);
 
 }  // namespace

@@ -85,6 +85,10 @@ ParsedStream parseWithFileStream(const std::vector<uint8_t>& file, AudioFileType
         const size_t n = std::min(kReadChunk, file.size() - at);
         out.status = AudioFileStreamParseBytes(collector.stream, uint32_t(n), file.data() + at, 0);
     }
+    if (out.status == noErr) {
+        out.status = AudioFileStreamParseBytes(collector.stream, 0, nullptr,
+                                               kAudioFileStreamParseFlag_EndOfData);
+    }
     uint32_t size = readUInt32(collector.stream, kAudioFileStreamProperty_PacketSizeUpperBound);
     if (size == 0) size = readUInt32(collector.stream, kAudioFileStreamProperty_MaximumPacketSize);
     out.bufferSize = size ? size : 2048;

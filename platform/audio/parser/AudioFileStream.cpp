@@ -261,6 +261,10 @@ AudioFileTypeID AudioFileTypeHintForExtension(const std::string& fileExtension) 
     if (fileExtension == "mp4") return kAudioFileMPEG4Type;
     if (fileExtension == "caf") return kAudioFileCAFType;
     if (fileExtension == "aac") return kAudioFileAAC_ADTSType;
+    if (fileExtension == "flac") return kAudioFileFLACType;
+    if (fileExtension == "ogg" || fileExtension == "oga" || fileExtension == "opus") {
+        return kAudioFileOggType;
+    }
     return kAudioFileMP3Type;
 }
 
@@ -287,8 +291,16 @@ OSStatus AudioFileStreamParseBytes(AudioFileStreamID stream, uint32_t dataByteSi
         stream->gapOpen = true;
     }
     const OSStatus status = stream->feed(static_cast<const uint8_t*>(data), dataByteSize);
-    if (status != noErr) stream->failure = status;
-    return status;
+    if (status != noErr) {
+        stream->failure = status;
+        return status;
+    }
+    if ((flags & kAudioFileStreamParseFlag_EndOfData) && !stream->closeRequested) {
+        stream->parser->endOfData(stream->pending.data(), stream->pending.size());
+        stream->pending.clear();
+        stream->need = 1;
+    }
+    return noErr;
 }
 
 OSStatus AudioFileStreamGetPropertyInfo(AudioFileStreamID stream,

@@ -32,6 +32,8 @@ constexpr AudioFileTypeID kAudioFileM4AType = fourCC("m4af");
 constexpr AudioFileTypeID kAudioFileMPEG4Type = fourCC("mp4f");
 constexpr AudioFileTypeID kAudioFileCAFType = fourCC("caff");
 constexpr AudioFileTypeID kAudioFileAAC_ADTSType = fourCC("adts");
+constexpr AudioFileTypeID kAudioFileFLACType = fourCC("flac");
+constexpr AudioFileTypeID kAudioFileOggType = fourCC("OggS");
 
 // The hint for a file name extension, as written in lower case ("mp3", "m4a", "aac", ...); MP3
 // for any other, since a stream with no telling extension is most often MP3. A wrong hint only
@@ -60,6 +62,9 @@ constexpr AudioFileStreamPropertyID kAudioFileStreamProperty_RequestedByteOffset
 
 // Flags.
 constexpr uint32_t kAudioFileStreamParseFlag_Discontinuity = 1;
+// The reader has no more bytes: a format whose packets end only where the next begins (FLAC)
+// hands over its last one. The call may carry bytes too.
+constexpr uint32_t kAudioFileStreamParseFlag_EndOfData = 2;
 constexpr uint32_t kAudioFileStreamSeekFlag_OffsetIsEstimated = 1;
 constexpr uint32_t kAudioFileStreamPropertyFlag_PropertyIsCached = 1;
 

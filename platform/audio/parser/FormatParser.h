@@ -68,6 +68,9 @@ public:
     // place when it is estimated (a reader may well choose its own offset then).
     virtual OSStatus seek(int64_t packet, int64_t& offset, bool& estimated) = 0;
 
+    // No more bytes will come; `data` holds what the parser asked the stream to gather.
+    virtual void endOfData(const uint8_t* /*data*/, size_t /*size*/) {}
+
     // False when the reader can never reposition (a resource without a length): a parser then
     // keeps nothing for exact seeks that grows with the stream, and drops what it kept.
     virtual void setSeekIndexWanted(bool /*wanted*/) {}

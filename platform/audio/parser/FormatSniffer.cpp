@@ -9,10 +9,12 @@
 #include "platform/audio/parser/AudioFileStream.h"
 #include "platform/audio/parser/ByteOrder.h"
 #include "platform/audio/parser/CafParser.h"
+#include "platform/audio/parser/FlacParser.h"
 #include "platform/audio/parser/FrameSync.h"
 #include "platform/audio/parser/MetadataTags.h"
 #include "platform/audio/parser/Mp3StreamParser.h"
 #include "platform/audio/parser/Mp4Parser.h"
+#include "platform/audio/parser/OggParser.h"
 #include "platform/audio/parser/WavParser.h"
 
 namespace audio::parsing {
@@ -51,6 +53,8 @@ std::unique_ptr<FormatParser> FormatSniffer::containerAt(const uint8_t* p,
         return std::make_unique<AiffParser>(output_, start);
     }
     if (is(0, "caff") && be16(p + 4) == 1) return std::make_unique<CafParser>(output_, start);
+    if (is(0, "OggS") && p[4] == 0) return std::make_unique<OggParser>(output_, start);
+    if (is(0, "fLaC")) return std::make_unique<FlacParser>(output_, start);
     const bool mp4Hint = hint_ == kAudioFileM4AType || hint_ == kAudioFileMPEG4Type;
     const uint32_t boxSize = be32(p);
     if ((boxSize == 0 || boxSize == 1 || boxSize >= 8) && isMp4BoxType(p + 4, mp4Hint)) {
@@ -160,6 +164,10 @@ void FormatSniffer::discontinuity() {
     atStart_ = false;
     skipRemaining_ = 0;
     junk_ = 0;
+}
+
+void FormatSniffer::endOfData(const uint8_t* data, size_t size) {
+    if (chosen_) chosen_->endOfData(data, size);
 }
 
 void FormatSniffer::setSeekIndexWanted(bool wanted) {

@@ -44,6 +44,12 @@ AVCodecID pcmCodec(const AudioStreamBasicDescription& f) {
     }
 }
 
+// The codecs an Ogg stream may switch between at a link of a chain.
+bool mayChainTo(uint32_t formatId) {
+    return formatId == kAudioFormatVorbis || formatId == kAudioFormatOpus ||
+           formatId == kAudioFormatFLAC;
+}
+
 AVCodecID codecFor(const AudioStreamBasicDescription& f) {
     switch (f.mFormatID) {
         case kAudioFormatLinearPCM: return pcmCodec(f);
@@ -52,6 +58,9 @@ AVCodecID codecFor(const AudioStreamBasicDescription& f) {
         case kAudioFormatMPEG4AAC_HE:
         case kAudioFormatMPEG4AAC_HE_V2: return AV_CODEC_ID_AAC;
         case kAudioFormatAppleLossless: return AV_CODEC_ID_ALAC;
+        case kAudioFormatVorbis: return AV_CODEC_ID_VORBIS;
+        case kAudioFormatOpus: return AV_CODEC_ID_OPUS;
+        case kAudioFormatFLAC: return AV_CODEC_ID_FLAC;
         default: return AV_CODEC_ID_NONE;
     }
 }
@@ -147,9 +156,23 @@ bool AudioDecoder::decode(std::span<const uint8_t> data,
         decodeUnframed(data, onFrame);
         return true;
     }
+    const bool chainable = mayChainTo(format_.mFormatID);
     for (const auto& d : descs) {
-        sendPacket(data.data() + d.mStartOffset, d.mDataByteSize, onFrame);
+        const uint8_t* packet = data.data() + d.mStartOffset;
+        if (chainable && takeInBandConfig({packet, d.mDataByteSize}, onFrame)) continue;
+        if (context_) sendPacket(packet, d.mDataByteSize, onFrame);
     }
+    return true;
+}
+
+bool AudioDecoder::takeInBandConfig(std::span<const uint8_t> packet, const FrameHandler& onFrame) {
+    const uint32_t formatId = inBandConfigFormat(packet);
+    if (formatId == 0) return false;
+    drain(onFrame);
+    format_.mFormatID = formatId;
+    codecId_ = codecFor(format_);
+    setMagicCookie({packet.begin(), packet.end()});
+    ensureOpen();
     return true;
 }
 

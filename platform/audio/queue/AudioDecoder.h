@@ -48,8 +48,12 @@ private:
     void sendPacket(const uint8_t* data, size_t size, const FrameHandler& onFrame);
     void receiveFrames(const FrameHandler& onFrame);
 
-    const AudioStreamBasicDescription format_;
-    const AVCodecID codecId_;
+    // A chained stream's next link: the decoder lets out what it holds and reopens for it.
+    bool takeInBandConfig(std::span<const uint8_t> packet, const FrameHandler& onFrame);
+
+    // The format and codec change only where a chained stream's link does.
+    AudioStreamBasicDescription format_;
+    AVCodecID codecId_;
     const int pcmFrameBytes_;  // 0 for compressed formats
     std::vector<uint8_t> cookie_;
     bool needsOpen_ = true;

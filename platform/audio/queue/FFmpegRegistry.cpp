@@ -22,8 +22,10 @@ extern "C" {
 // The decoder and parser objects inside libavcodec.a. Each decoder is libavcodec's internal
 // FFCodec, whose first member is the public AVCodec, so its address is that of an AVCodec:
 // libavcodec's own lists hold them the same way. The chosen decoders are those libavcodec
-// prefers for each codec id: the float MP3 and AAC decoders.
+// prefers for each codec id: the float MP3 and AAC decoders, libavcodec's own Vorbis, Opus and
+// FLAC decoders.
 extern const AVCodec ff_mp3float_decoder, ff_aac_decoder, ff_alac_decoder;
+extern const AVCodec ff_vorbis_decoder, ff_opus_decoder, ff_flac_decoder;
 extern const AVCodec ff_pcm_s8_decoder, ff_pcm_u8_decoder;
 // clang-format off
 extern const AVCodec ff_pcm_s16le_decoder, ff_pcm_s16be_decoder, ff_pcm_u16le_decoder, ff_pcm_u16be_decoder;
@@ -39,6 +41,7 @@ namespace {
 // clang-format off
 const AVCodec* const kDecoders[] = {
     &ff_mp3float_decoder,   &ff_aac_decoder,        &ff_alac_decoder,
+    &ff_vorbis_decoder,     &ff_opus_decoder,       &ff_flac_decoder,
     &ff_pcm_s8_decoder,     &ff_pcm_u8_decoder,
     &ff_pcm_s16le_decoder,  &ff_pcm_s16be_decoder,  &ff_pcm_u16le_decoder,  &ff_pcm_u16be_decoder,
     &ff_pcm_s24le_decoder,  &ff_pcm_s24be_decoder,  &ff_pcm_u24le_decoder,  &ff_pcm_u24be_decoder,
@@ -48,7 +51,7 @@ const AVCodec* const kDecoders[] = {
 // clang-format on
 
 // The MPEG audio parser splits MP3 (and MP1/MP2) streams, the AAC parser ADTS streams. ALAC
-// and PCM need none.
+// and PCM need none, nor do the Ogg codecs and FLAC, whose packets come whole.
 const AVCodecParser* const kParsers[] = {&ff_mpegaudio_parser, &ff_aac_parser};
 
 // libavcodec's iteration protocol: *opaque starts null and holds the next index afterwards.

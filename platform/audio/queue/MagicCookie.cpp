@@ -1,5 +1,7 @@
 #include "platform/audio/queue/MagicCookie.h"
 
+#include <cstring>
+
 namespace audio {
 
 namespace {
@@ -28,7 +30,41 @@ private:
     int used_ = 0;
 };
 
+constexpr size_t kVorbisIdentBytes = 30;
+constexpr size_t kVorbisCommentBytes = 16;  // the empty comment header the parser writes
+
+bool isVorbisConfig(std::span<const uint8_t> cookie) {
+    return cookie.size() > kVorbisIdentBytes + kVorbisCommentBytes + 7 && cookie[0] == 1 &&
+           std::memcmp(cookie.data() + 1, "vorbis", 6) == 0;
+}
+
+bool isOpusConfig(std::span<const uint8_t> cookie) {
+    return cookie.size() >= 19 && std::memcmp(cookie.data(), "OpusHead", 8) == 0;
+}
+
+bool isFlacConfig(std::span<const uint8_t> cookie) {
+    return cookie.size() >= 42 && std::memcmp(cookie.data(), "fLaC", 4) == 0;
+}
+
+// libavcodec takes the three Vorbis headers in Xiph lacing: 2, the lengths of the first two
+// in 255-steps, then the headers.
+std::vector<uint8_t> xiphLacedVorbisHeaders(std::span<const uint8_t> cookie) {
+    std::vector<uint8_t> out(3 + cookie.size());
+    out[0] = 2;
+    out[1] = uint8_t(kVorbisIdentBytes);
+    out[2] = uint8_t(kVorbisCommentBytes);
+    std::memcpy(out.data() + 3, cookie.data(), cookie.size());
+    return out;
+}
+
 }  // namespace
+
+uint32_t inBandConfigFormat(std::span<const uint8_t> packet) {
+    if (isVorbisConfig(packet)) return kAudioFormatVorbis;
+    if (isOpusConfig(packet)) return kAudioFormatOpus;
+    if (isFlacConfig(packet)) return kAudioFormatFLAC;
+    return 0;
+}
 
 std::vector<uint8_t> decoderConfig(const AudioStreamBasicDescription& format,
                                    std::span<const uint8_t> cookie) {
@@ -40,6 +76,15 @@ std::vector<uint8_t> decoderConfig(const AudioStreamBasicDescription& format,
             return aacConfigFromFormat(format);
         case kAudioFormatAppleLossless:
             if (isAlacAtom(cookie)) return {cookie.begin(), cookie.end()};
+            return {};
+        case kAudioFormatVorbis:
+            if (isVorbisConfig(cookie)) return xiphLacedVorbisHeaders(cookie);
+            return {};
+        case kAudioFormatOpus:
+            if (isOpusConfig(cookie)) return {cookie.begin(), cookie.end()};
+            return {};
+        case kAudioFormatFLAC:
+            if (isFlacConfig(cookie)) return {cookie.begin(), cookie.end()};
             return {};
         default: return {};
     }
