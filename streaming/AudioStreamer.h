@@ -272,6 +272,7 @@ private:
     void settleBitRateEstimateAtEnd();
     void resumeFromPause();
     void reopenDownloadAtRequestedOffset();
+    bool reopensAtRequestedOffset() const;
     // The download ended: a parser holding a packet whose end it cannot tell hands it over.
     void letParserFinish();
     void handlePropertyChangeForQueue(audio::AudioQueueRef inAQ,

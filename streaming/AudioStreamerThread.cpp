@@ -209,17 +209,20 @@ void AudioStreamer::cleanUpStreamingThread() {
 
 // ---- The read stream ----
 
+bool AudioStreamer::reopensAtRequestedOffset() const {
+    // A seek replaces the download anyway, and a finishing run needs none.
+    // A seek that waits for the format needs this download to bring it.
+    return requestedByteOffset && !(seekWasRequested && !seekWaitsForFormat) && !isFinishing() &&
+           stream && *requestedByteOffset <= INT32_MAX;
+}
+
 void AudioStreamer::reopenDownloadAtRequestedOffset() {
     std::lock_guard lock(streamerLock);
     if (!requestedByteOffset) return;
+    const bool reopens = reopensAtRequestedOffset();
     const int64_t offset = *requestedByteOffset;
     requestedByteOffset.reset();
-    // A seek replaces the download anyway, and a finishing run needs none.
-    // A seek that waits for the format needs this download to bring it.
-    if ((seekWasRequested && !seekWaitsForFormat) || isFinishing() || !stream ||
-        offset > INT32_MAX) {
-        return;
-    }
+    if (!reopens) return;
     stream->close();
     stream.reset();
     // A ranged request from there; its first bytes reach the parser flagged as a gap, which
@@ -295,6 +298,12 @@ void AudioStreamer::letParserFinish() {
 }
 
 void AudioStreamer::handleEndOfStream() {
+    {
+        // The parser asked for bytes from elsewhere (an Ogg seek's page): the end of this
+        // download is not the end of the data, and the loop's next turn fetches them.
+        std::lock_guard lock(streamerLock);
+        if (!readingPlaylist && reopensAtRequestedOffset()) return;
+    }
     letParserFinish();
     bool flushPartialBuffer = false;
     {

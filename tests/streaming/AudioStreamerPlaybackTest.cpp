@@ -15,28 +15,6 @@ namespace {
 
 constexpr double kPacketSeconds = 1152.0 / 44100.0;
 
-// The capture holds exactly the reference decode, shifted by the encoder delay that ffmpeg
-// trims and the queue plays; every reference frame but the padding at the end is covered.
-::testing::AssertionResult sameAudio(const Pcm& capture, const Pcm& reference) {
-    if (capture.frames() < 20000) {
-        return ::testing::AssertionFailure() << "only " << capture.frames() << " frames captured";
-    }
-    const auto d = findOffset(capture, reference, 8192, 4096, -4096, 4096);
-    if (!d) return ::testing::AssertionFailure() << "no alignment with the reference found";
-    const long first = std::max(0L, -*d);
-    const long last = std::min(long(capture.frames()), long(reference.frames()) - *d);
-    const float worst = maxDifference(capture, reference, size_t(first), size_t(last - first), *d);
-    if (worst > 1e-4f) {
-        return ::testing::AssertionFailure() << "differs by " << worst << " at offset " << *d;
-    }
-    // Everything of the reference is there (up to one packet of end padding).
-    if (last + *d + 1152 < long(reference.frames()) || first + *d > 0) {
-        return ::testing::AssertionFailure() << "covers reference frames " << first + *d << " to "
-                                             << last + *d << " of " << reference.frames();
-    }
-    return ::testing::AssertionSuccess() << "offset " << *d << ", max difference " << worst;
-}
-
 class PlaybackTest : public StreamerTest {
 protected:
     // Plays to the end, polling progress as a screen would, and returns the last value.

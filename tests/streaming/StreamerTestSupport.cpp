@@ -102,6 +102,26 @@ Pcm captured(const audio::CaptureAudioSink& sink) {
     return pcm;
 }
 
+::testing::AssertionResult sameAudio(const Pcm& capture, const Pcm& reference, float tolerance,
+                                     long endPadding) {
+    if (capture.frames() < 20000) {
+        return ::testing::AssertionFailure() << "only " << capture.frames() << " frames captured";
+    }
+    const auto d = findOffset(capture, reference, 8192, 4096, -4096, 4096, tolerance);
+    if (!d) return ::testing::AssertionFailure() << "no alignment with the reference found";
+    const long first = std::max(0L, -*d);
+    const long last = std::min(long(capture.frames()), long(reference.frames()) - *d);
+    const float worst = maxDifference(capture, reference, size_t(first), size_t(last - first), *d);
+    if (worst > tolerance) {
+        return ::testing::AssertionFailure() << "differs by " << worst << " at offset " << *d;
+    }
+    if (last + *d + endPadding < long(reference.frames()) || first + *d > 0) {
+        return ::testing::AssertionFailure() << "covers reference frames " << first + *d << " to "
+                                             << last + *d << " of " << reference.frames();
+    }
+    return ::testing::AssertionSuccess() << "offset " << *d << ", max difference " << worst;
+}
+
 std::string mp3Caf(const std::vector<std::string>& packets) {
     std::string desc;
     const double rate = 44100;

@@ -162,6 +162,11 @@ using testsupport::Pcm;
 using testsupport::readFile;
 using testsupport::referenceDecode;
 Pcm captured(const audio::CaptureAudioSink& sink);
+// The capture holds exactly the reference decode, shifted by the encoder delay that ffmpeg
+// trims and the queue plays, within `tolerance` a sample; every reference frame but up to
+// `endPadding` at the end is covered.
+::testing::AssertionResult sameAudio(const Pcm& capture, const Pcm& reference,
+                                     float tolerance = 1e-4f, long endPadding = 1152);
 // "POS SIZE" per packet, from the fixture script's FILE.packets.
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
 // A CAF of 44.1 kHz stereo MP3 packets, these bytes each, its packet table ahead of the data.

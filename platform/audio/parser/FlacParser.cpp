@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/audio/InBandConfig.h"
 #include "platform/audio/parser/AudioFileStream.h"
 #include "platform/audio/parser/ByteOrder.h"
 
@@ -226,7 +227,9 @@ void FlacParser::endFrame(const uint8_t* data, size_t at) {
             flush(data);
             if (const auto request = landing_.takeRequest()) output_.requestBytesFrom(*request);
             return;
-        case SeekLanding::Verdict::Keep: break;
+        case SeekLanding::Verdict::Keep:
+            if (landing_.samplesBeforeTarget() > 0) markSkip(data, landing_.samplesBeforeTarget());
+            break;
     }
     AudioStreamPacketDescription packet{};
     packet.mStartOffset = int64_t(at);
@@ -248,6 +251,14 @@ void FlacParser::endOfData(const uint8_t* data, size_t size) {
     scanned_ = end;
     endFrame(data, 0);
     flush(data);
+}
+
+void FlacParser::markSkip(const uint8_t* data, uint64_t samples) {
+    flush(data);
+    std::vector<uint8_t> mark = skipMark(uint32_t(std::min<uint64_t>(samples, UINT32_MAX)));
+    AudioStreamPacketDescription packet{};
+    packet.mDataByteSize = uint32_t(mark.size());
+    output_.packets(mark.data(), uint32_t(mark.size()), 1, &packet);
 }
 
 void FlacParser::flush(const uint8_t* data) {

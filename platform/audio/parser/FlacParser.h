@@ -45,6 +45,8 @@ private:
     bool follows(const FlacFrameHeader& next) const;
     uint64_t firstSampleOf(const FlacFrameHeader& frame) const;
     void flush(const uint8_t* data);
+    // After an estimated seek: the decoder drops the samples of the first frame before the target.
+    void markSkip(const uint8_t* data, uint64_t samples);
 
     State state_ = State::Signature;
     bool lastBlock_ = false;

@@ -83,7 +83,7 @@ public:
         description.formatList = {formatListItem(format)};
         description.magicCookie = config();
         if (nominalBitRate_ > 0) description.bitRate = nominalBitRate_;
-        const uint32_t bound = packetBound(uint32_t(description.magicCookie.size()));
+        const uint32_t bound = packetBound();
         description.packetSizeUpperBound = bound;
         description.maximumPacketSize = bound;
     }
@@ -109,6 +109,7 @@ public:
 
     void restart() override { previousBlock_ = 0; }
     bool placesPackets() const override { return !blockFlags_.empty(); }
+    bool trimsExactly() const override { return false; }
 
 private:
     bool takeIdentification(const uint8_t* p, size_t size) {
@@ -131,12 +132,12 @@ private:
 
     // The ring's buffers are sized from this, and the queue starts once they are filled, so it
     // is a realistic bound rather than the format's: six times an average long packet at the
-    // stream's bit rate, never less than 2 KB, and room for a chained track's headers.
-    uint32_t packetBound(uint32_t configBytes) const {
+    // stream's bit rate, never less than 2 KB.
+    uint32_t packetBound() const {
         uint32_t bits = maxBitRate_ ? maxBitRate_ : nominalBitRate_;
         if (bits == 0) bits = 160000 * std::max<uint32_t>(1, channels_ / 2);
         const double longPacket = double(bits) / 8.0 * (longBlock_ / 2.0) / rate_;
-        const double bound = std::max({6.0 * longPacket, 2048.0, double(configBytes) + 4096.0});
+        const double bound = std::max(6.0 * longPacket, 2048.0);
         return roundUp(uint32_t(std::min(bound, double(kMaxPacketBytes))), 256);
     }
 
@@ -156,8 +157,18 @@ private:
 // ---- Opus ----
 
 constexpr size_t kOpusHeadBytes = 19;
-// A 60 ms packet at Opus's highest rate, 510 kbit/s, per coded stream.
-constexpr uint32_t kOpusPacketBound = 4096;
+// An Opus frame is at most 1,275 bytes; a packet holds up to 48 of them (120 ms), but a stream
+// keeps the frame count it starts with.
+constexpr uint32_t kOpusFrameBytes = 1275;
+
+uint32_t opusFramesIn(const uint8_t* p, size_t size) {
+    if (size == 0) return 1;
+    switch (p[0] & 3) {
+        case 0: return 1;
+        case 3: return size >= 2 ? std::max<uint32_t>(1, p[1] & 0x3F) : 1;
+        default: return 2;
+    }
+}
 
 class OpusCodec final : public OggCodec {
 public:
@@ -193,8 +204,12 @@ public:
         format.mChannelsPerFrame = head_[9];
         description.formatList = {formatListItem(format)};
         description.magicCookie = head_;
-        description.packetSizeUpperBound = kOpusPacketBound * streams_;
-        description.maximumPacketSize = kOpusPacketBound * streams_;
+        // The buffers size the start of playback: a realistic bound, from the first packet.
+        const uint32_t bound =
+            std::max<uint32_t>(2048, kOpusFrameBytes * opusFramesIn(firstAudio, size) + 16) *
+            streams_;
+        description.packetSizeUpperBound = roundUp(bound, 256);
+        description.maximumPacketSize = roundUp(bound, 256);
     }
 
     std::vector<uint8_t> config() const override { return head_; }
@@ -202,6 +217,8 @@ public:
     uint32_t duration(const uint8_t* p, size_t size) override { return opusPacketSamples(p, size); }
 
     uint64_t startGranule() const override { return le16(head_.data() + 10); }
+    // 80 ms, as the format's specification recommends.
+    uint64_t preRoll() const override { return 3840; }
 
 private:
     std::vector<uint8_t> head_;

@@ -49,6 +49,11 @@ public:
     virtual uint64_t startGranule() const { return 0; }
     // True when durations are exact, so packets inside a page can be placed.
     virtual bool placesPackets() const { return true; }
+    // True when a packet's output is its own samples from the first, so that a seek can drop
+    // those before the target exactly (not Vorbis, whose first packet after a jump yields none).
+    virtual bool trimsExactly() const { return true; }
+    // Samples the decoder needs before a seek target to converge.
+    virtual uint64_t preRoll() const { return 0; }
 };
 
 // The samples an Opus packet holds at 48 kHz, from its table-of-contents byte; 0 if malformed.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/audio/InBandConfig.h"
 #include "platform/audio/parser/AudioFileStream.h"
 
 namespace audio::parsing {
@@ -158,7 +159,14 @@ void OggParser::takePacket(const uint8_t* packet, size_t size) {
             output_.publish(description_);
         } else {
             const std::vector<uint8_t> config = codec_->config();
-            addAudioPacket(config.data(), config.size(), 0, true);
+            if (config.size() <= description_.packetSizeUpperBound) {
+                addAudioPacket(config.data(), config.size(), 0, true);
+            } else {
+                for (const std::vector<uint8_t>& fragment :
+                     configFragments(config, description_.packetSizeUpperBound)) {
+                    addAudioPacket(fragment.data(), fragment.size(), 0, true);
+                }
+            }
         }
     }
     addAudioPacket(packet, size, codec_->duration(packet, size), false);
@@ -202,13 +210,24 @@ void OggParser::placeAndLand(const OggPage& page) {
             continue;
         }
         switch (landing_.judge(spans[i].first, spans[i].second)) {
-            case SeekLanding::Verdict::Keep: break;
+            case SeekLanding::Verdict::Keep:
+                if (placed && codec_->trimsExactly() && landing_.samplesBeforeTarget() > 0) {
+                    markSkip(i, landing_.samplesBeforeTarget());
+                }
+                break;
             case SeekLanding::Verdict::Drop: pagePackets_[i].size = 0; break;
             case SeekLanding::Verdict::Refetch:
                 for (PagePacket& packet : pagePackets_) packet.size = 0;
                 return;
         }
     }
+}
+
+void OggParser::markSkip(size_t beforePacket, uint64_t samples) {
+    const std::vector<uint8_t> mark = skipMark(uint32_t(std::min<uint64_t>(samples, UINT32_MAX)));
+    const PagePacket packet{pageBytes_.size(), uint32_t(mark.size()), 0, true};
+    pageBytes_.insert(pageBytes_.end(), mark.begin(), mark.end());
+    pagePackets_.insert(pagePackets_.begin() + int64_t(beforePacket), packet);
 }
 
 void OggParser::emit() {
@@ -257,13 +276,15 @@ OSStatus OggParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
 
     const uint64_t target =
         uint64_t(packet) * description_.format.mFramesPerPacket + codec_->startGranule();
+    // The page to land on holds the pre-roll's first sample.
+    const uint64_t preRoll = std::min(codec_->preRoll(), target);
     const auto after = std::upper_bound(
-        index_.begin(), index_.end(), target,
+        index_.begin(), index_.end(), target - preRoll,
         [](uint64_t granule, const IndexEntry& entry) { return granule < entry.granule; });
     const IndexEntry before = after == index_.begin()
                                   ? IndexEntry{uint64_t(description_.dataOffset), 0}
                                   : *(after - 1);
-    landing_.aim(target, before.nextPage);
+    landing_.aim(target, before.nextPage, codec_->preRoll());
     // The index reaches past the target: its page is known.
     if (after != index_.end()) landing_.requestNow();
 
@@ -273,7 +294,7 @@ OSStatus OggParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
                           double(index_.back().granule - index_.front().granule);
     }
     const double guess = double(before.nextPage) - double(description_.dataOffset) +
-                         double(target - before.granule) * bytesPerGranule;
+                         double(target - preRoll - before.granule) * bytesPerGranule;
     offset = int64_t(std::clamp(guess, 0.0, 9007199254740992.0));
     estimated = true;
     return noErr;

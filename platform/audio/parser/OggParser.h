@@ -7,14 +7,18 @@
 // The first audio stream that begins is played; pages of other logical streams multiplexed
 // with it are passed over. A stream that begins after the played one has carried audio is the
 // next link of a chained stream (a live station starts one at every track): its headers are
-// read anew and its decoder configuration goes in-band, ahead of its first packet, so the
-// format may change there and playback goes on.
+// read anew and its decoder configuration goes in-band, ahead of its first packet (in fragments
+// where it is larger than the buffers), so the format may change there and playback goes on.
+// A link whose packets are larger than the first link's buffers ends the run with the buffer
+// error; a player that reconnects then starts with that link.
 //
 // Seeks: the index holds, for pages of the first link seen in order, where the next page
 // begins and the granule position its packets start from. A seek within it asks the reader for
 // the bytes from that page; one beyond it reads on from the reader's estimate. Either way the
 // packets before the target are dropped (those of a Vorbis stream whose modes could not be
-// read, a page at a time), so playing begins within one packet of it.
+// read, a page at a time), so playing begins within one packet of it; for Opus and FLAC the
+// decoder is told to drop the samples before the target too, and Opus lands 80 ms early so
+// that its decoder has converged there.
 
 #include <cstdint>
 #include <memory>
@@ -45,7 +49,7 @@ private:
         size_t offset = 0;  // in pageBytes_
         uint32_t size = 0;
         uint32_t duration = 0;
-        bool config = false;  // a chained link's decoder configuration
+        bool config = false;  // not audio: a chained link's configuration, a skip mark
     };
     struct IndexEntry {
         uint64_t nextPage = 0;  // file offset
@@ -60,6 +64,8 @@ private:
     void addAudioPacket(const uint8_t* packet, size_t size, uint32_t duration, bool config);
     void endPage(const OggPage& page, std::optional<uint64_t> pageOffset);
     void placeAndLand(const OggPage& page);
+    // Tells the decoder, ahead of the packet, to drop what comes before a seek's target.
+    void markSkip(size_t beforePacket, uint64_t samples);
     void emit();
     void forgetPartialPacket();
 

@@ -26,8 +26,11 @@ public:
     static constexpr size_t kMaxIgnoredBytes = 1u << 20;
 
     // `target` in the stream's own units (samples); `knownBefore` a file offset where a packet
-    // starts at or before the target.
-    void aim(uint64_t target, uint64_t knownBefore) {
+    // starts at or before the target. `preRoll`: samples a decoder needs before the target to
+    // converge after a jump (Opus), landed on and then skipped.
+    void aim(uint64_t target, uint64_t knownBefore, uint64_t preRoll = 0) {
+        exactTarget_ = target;
+        target = target > preRoll ? target - preRoll : 0;
         target_ = target;
         knownBefore_ = knownBefore;
         refetched_ = false;
@@ -59,8 +62,12 @@ public:
             return Verdict::Refetch;
         }
         target_.reset();
+        skip_ = exactTarget_ > start ? exactTarget_ - start : 0;
         return Verdict::Keep;
     }
+
+    // After the first packet kept: the samples of it (and of the pre-roll) before the target.
+    uint64_t samplesBeforeTarget() const { return skip_; }
 
     // The offset to ask the reader for, once.
     std::optional<uint64_t> takeRequest() {
@@ -86,6 +93,8 @@ public:
 
 private:
     std::optional<uint64_t> target_;
+    uint64_t exactTarget_ = 0;
+    uint64_t skip_ = 0;
     uint64_t knownBefore_ = 0;
     bool refetched_ = false;
     std::optional<uint64_t> awaiting_;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/Log.h"
+#include "platform/audio/InBandConfig.h"
 #include "platform/audio/queue/MagicCookie.h"
 
 namespace audio {
@@ -166,6 +167,27 @@ bool AudioDecoder::decode(std::span<const uint8_t> data,
 }
 
 bool AudioDecoder::takeInBandConfig(std::span<const uint8_t> packet, const FrameHandler& onFrame) {
+    if (const auto skip = skipMarkSamples(packet)) {
+        samplesToSkip_ = *skip;
+        return true;
+    }
+    if (isConfigFragment(packet)) {
+        const uint8_t index = packet[5];
+        const uint8_t count = packet[6];
+        if (index == 0) {
+            configFragments_.clear();
+            configFragmentsSeen_ = 0;
+        }
+        if (index != configFragmentsSeen_) return true;  // a piece was lost: wait for a whole set
+        configFragments_.insert(configFragments_.end(), packet.begin() + kConfigFragmentHeaderBytes,
+                                packet.end());
+        if (++configFragmentsSeen_ < count) return true;
+        configFragmentsSeen_ = 0;
+        std::vector<uint8_t> whole;
+        whole.swap(configFragments_);
+        takeInBandConfig(whole, onFrame);
+        return true;
+    }
     const uint32_t formatId = inBandConfigFormat(packet);
     if (formatId == 0) return false;
     drain(onFrame);
@@ -225,9 +247,38 @@ void AudioDecoder::sendPacket(const uint8_t* data, size_t size, const FrameHandl
 
 void AudioDecoder::receiveFrames(const FrameHandler& onFrame) {
     while (avcodec_receive_frame(context_.get(), frame_.get()) == 0) {
-        onFrame(*frame_);
+        deliver(*frame_, onFrame);
         av_frame_unref(frame_.get());
     }
+}
+
+void AudioDecoder::deliver(const AVFrame& frame, const FrameHandler& onFrame) {
+    if (samplesToSkip_ == 0) {
+        onFrame(frame);
+        return;
+    }
+    if (uint32_t(frame.nb_samples) <= samplesToSkip_) {
+        samplesToSkip_ -= uint32_t(frame.nb_samples);
+        return;
+    }
+    // A view of the frame's own buffers from the first sample kept; never unreferenced.
+    const auto format = AVSampleFormat(frame.format);
+    const int channels = frame.ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const size_t step = size_t(av_get_bytes_per_sample(format)) * (planar ? 1 : size_t(channels));
+    const size_t planes = planar ? size_t(channels) : 1;
+    trimmedPlanes_.resize(planes);
+    for (size_t plane = 0; plane < planes; ++plane) {
+        trimmedPlanes_[plane] = frame.extended_data[plane] + samplesToSkip_ * step;
+    }
+    AVFrame view = frame;
+    view.extended_data = trimmedPlanes_.data();
+    for (size_t plane = 0; plane < planes && plane < AV_NUM_DATA_POINTERS; ++plane) {
+        view.data[plane] = trimmedPlanes_[plane];
+    }
+    view.nb_samples -= int(samplesToSkip_);
+    samplesToSkip_ = 0;
+    onFrame(view);
 }
 
 void AudioDecoder::drain(const FrameHandler& onFrame) {
@@ -246,6 +297,7 @@ void AudioDecoder::drain(const FrameHandler& onFrame) {
 }
 
 void AudioDecoder::reset() {
+    samplesToSkip_ = 0;
     if (context_) avcodec_flush_buffers(context_.get());
     parser_.reset();
     pcmCarry_.clear();

@@ -47,6 +47,8 @@ private:
     void decodeUnframed(std::span<const uint8_t> bytes, const FrameHandler& onFrame);
     void sendPacket(const uint8_t* data, size_t size, const FrameHandler& onFrame);
     void receiveFrames(const FrameHandler& onFrame);
+    // Hands a decoded frame on, less what a skip mark said to drop.
+    void deliver(const AVFrame& frame, const FrameHandler& onFrame);
 
     // A chained stream's next link: the decoder lets out what it holds and reopens for it.
     bool takeInBandConfig(std::span<const uint8_t> packet, const FrameHandler& onFrame);
@@ -54,6 +56,10 @@ private:
     // The format and codec change only where a chained stream's link does.
     AudioStreamBasicDescription format_;
     AVCodecID codecId_;
+    std::vector<uint8_t> configFragments_;
+    uint32_t samplesToSkip_ = 0;
+    std::vector<uint8_t*> trimmedPlanes_;
+    unsigned configFragmentsSeen_ = 0;
     const int pcmFrameBytes_;  // 0 for compressed formats
     std::vector<uint8_t> cookie_;
     bool needsOpen_ = true;
