@@ -191,6 +191,7 @@ bool AudioDecoder::takeInBandConfig(std::span<const uint8_t> packet, const Frame
     const uint32_t formatId = inBandConfigFormat(packet);
     if (formatId == 0) return false;
     drain(onFrame);
+    ++link_;
     format_.mFormatID = formatId;
     codecId_ = codecFor(format_);
     setMagicCookie({packet.begin(), packet.end()});

@@ -41,6 +41,10 @@ public:
     // Forgets what the decoder holds, after a discontinuity.
     void reset();
 
+    // Counts the links of a chained stream taken so far: the audio of a new link starts afresh,
+    // as if it were a stream of its own.
+    unsigned link() const { return link_; }
+
 private:
     bool ensureOpen();
     void decodePcm(std::span<const uint8_t> bytes, const FrameHandler& onFrame);
@@ -58,6 +62,7 @@ private:
     AVCodecID codecId_;
     std::vector<uint8_t> configFragments_;
     uint32_t samplesToSkip_ = 0;
+    unsigned link_ = 0;
     std::vector<uint8_t*> trimmedPlanes_;
     unsigned configFragmentsSeen_ = 0;
     const int pcmFrameBytes_;  // 0 for compressed formats

@@ -542,6 +542,13 @@ void OutputQueue::onDecodedFrame(const AVFrame& frame) {
         openedFormat_ = *obtained;
         resampler_ = std::make_unique<AudioResampler>(*obtained);
     }
+    if (decoder_ && decoder_->link() != resampledLink_) {
+        // A chained stream's next link is converted from its own first sample on, as ffmpeg
+        // would convert it on its own, not on the sample grid the previous link left.
+        resampler_->drain(converted_);
+        resampler_->reset();
+        resampledLink_ = decoder_->link();
+    }
     resampler_->convert(frame, converted_);
 }
 

@@ -151,6 +151,7 @@ private:
     std::shared_ptr<AudioSink> openedSink_;    // opened outside the lock, not yet published
     AudioSinkFormat openedFormat_;
     std::unique_ptr<AudioDecoder> decoder_;
+    unsigned resampledLink_ = 0;
     std::unique_ptr<AudioResampler> resampler_;
     uint64_t threadGeneration_ = 0;
     std::vector<float> converted_;

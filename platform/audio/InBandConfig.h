@@ -1,0 +1,73 @@
+#pragma once
+// What a parser tells the decoder among the packets, in the order it applies.
+//
+// A decoder configuration too large for the ring's buffers travels among a chained stream's
+// packets in fragments, each a packet of its own: "\x07conf", the fragment's index and the
+// count, then a piece of the configuration. The first byte has its low bit set, which no
+// Vorbis audio packet has; FLAC frames begin with 0xFF; an Opus packet would have to begin
+// with these five bytes by chance.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace audio {
+
+inline constexpr uint8_t kConfigFragmentMagic[5] = {0x07, 'c', 'o', 'n', 'f'};
+inline constexpr size_t kConfigFragmentHeaderBytes = sizeof kConfigFragmentMagic + 2;
+
+inline bool isConfigFragment(std::span<const uint8_t> packet) {
+    return packet.size() > kConfigFragmentHeaderBytes &&
+           std::memcmp(packet.data(), kConfigFragmentMagic, sizeof kConfigFragmentMagic) == 0 &&
+           packet[5] < packet[6];
+}
+
+// The configuration cut into packets of at most `packetBytes` (more than the header).
+inline std::vector<std::vector<uint8_t>> configFragments(std::span<const uint8_t> config,
+                                                         size_t packetBytes) {
+    const size_t piece = packetBytes - kConfigFragmentHeaderBytes;
+    const size_t count = (config.size() + piece - 1) / piece;
+    std::vector<std::vector<uint8_t>> fragments;
+    if (count > 255) return fragments;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t from = i * piece;
+        const size_t size = std::min(piece, config.size() - from);
+        std::vector<uint8_t> fragment(kConfigFragmentHeaderBytes + size);
+        std::memcpy(fragment.data(), kConfigFragmentMagic, sizeof kConfigFragmentMagic);
+        fragment[5] = uint8_t(i);
+        fragment[6] = uint8_t(count);
+        std::memcpy(fragment.data() + kConfigFragmentHeaderBytes, config.data() + from, size);
+        fragments.push_back(std::move(fragment));
+    }
+    return fragments;
+}
+
+// After a seek: the decoder drops this many samples of its output (at the stream's own rate)
+// before playing, so that playback begins on the target sample and not at the start of the
+// packet that holds it, and a codec that needs pre-roll (Opus) has converged by then:
+// "\x07skip" and the count, 32 bits little-endian.
+inline constexpr uint8_t kSkipMarkMagic[5] = {0x07, 's', 'k', 'i', 'p'};
+inline constexpr size_t kSkipMarkBytes = sizeof kSkipMarkMagic + 4;
+
+inline std::vector<uint8_t> skipMark(uint32_t samples) {
+    std::vector<uint8_t> mark(kSkipMarkBytes);
+    std::memcpy(mark.data(), kSkipMarkMagic, sizeof kSkipMarkMagic);
+    for (int i = 0; i < 4; ++i) mark[5 + size_t(i)] = uint8_t(samples >> (8 * i));
+    return mark;
+}
+
+// The count of a skip mark; none for any other packet.
+inline std::optional<uint32_t> skipMarkSamples(std::span<const uint8_t> packet) {
+    if (packet.size() != kSkipMarkBytes ||
+        std::memcmp(packet.data(), kSkipMarkMagic, sizeof kSkipMarkMagic) != 0) {
+        return std::nullopt;
+    }
+    uint32_t samples = 0;
+    for (int i = 0; i < 4; ++i) samples |= uint32_t(packet[5 + size_t(i)]) << (8 * i);
+    return samples;
+}
+
+}  // namespace audio
