@@ -15,8 +15,10 @@ using namespace audio;
 namespace {
 
 constexpr AudioFileTypeID kHints[] = {
-    kAudioFileMP3Type, kAudioFileWAVEType,  kAudioFileAIFCType, kAudioFileAIFFType,
-    kAudioFileM4AType, kAudioFileMPEG4Type, kAudioFileCAFType,  kAudioFileAAC_ADTSType};
+    kAudioFileMP3Type,  kAudioFileWAVEType,     kAudioFileAIFCType, kAudioFileAIFFType,
+    kAudioFileM4AType,  kAudioFileMPEG4Type,    kAudioFileCAFType,  kAudioFileAAC_ADTSType,
+    kAudioFileOggType,  kAudioFileFLACType};
+constexpr size_t kHintCount = sizeof kHints / sizeof kHints[0];
 
 struct Random {
     uint64_t state;
@@ -75,7 +77,7 @@ void onPackets(void*, uint32_t bytes, uint32_t count, const void* data,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
-    const AudioFileTypeID hint = kHints[data[0] % 8];
+    const AudioFileTypeID hint = kHints[data[0] % kHintCount];
     Random random{
         (uint64_t(data[1]) << 24 | uint64_t(data[2]) << 16 | uint64_t(data[3]) << 8 | data[4]) + 1};
     data += 5;
@@ -100,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (AudioFileStreamParseBytes(stream, uint32_t(chunk), data + at, flags) != noErr) break;
         at += chunk;
     }
+    if (at >= size) AudioFileStreamParseBytes(stream, 0, nullptr, kAudioFileStreamParseFlag_EndOfData);
     readEverything(stream);
     AudioFileStreamClose(stream);
     return 0;
