@@ -67,15 +67,15 @@ TEST_P(OggFlacFixtureTest, PacketsMatchFfprobeInPushesOfAnySize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Generated, OggFlacFixtureTest,
-    ::testing::Values(Case{"vorbis.ogg", kAudioFormatVorbis, 44100, 2},
-                      Case{"vorbis-mono22k.ogg", kAudioFormatVorbis, 22050, 1},
-                      Case{"opus.opus", kAudioFormatOpus, 48000, 2},
-                      Case{"flac-in-ogg.oga", kAudioFormatFLAC, 44100, 2},
-                      Case{"flac.flac", kAudioFormatFLAC, 44100, 2, true},
-                      Case{"flac24-mono.flac", kAudioFormatFLAC, 48000, 1, true}),
-    [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Generated, OggFlacFixtureTest,
+                         ::testing::Values(Case{"vorbis.ogg", kAudioFormatVorbis, 44100, 2},
+                                           Case{"vorbis-mono22k.ogg", kAudioFormatVorbis, 22050, 1},
+                                           Case{"opus.opus", kAudioFormatOpus, 48000, 2},
+                                           Case{"flac-in-ogg.oga", kAudioFormatFLAC, 44100, 2},
+                                           Case{"flac.flac", kAudioFormatFLAC, 44100, 2, true},
+                                           Case{"flac24-mono.flac", kAudioFormatFLAC, 48000, 1,
+                                                true}),
+                         [](const auto& info) { return std::to_string(info.index); });
 
 // Sizes of the packets, to find one list inside another.
 std::vector<size_t> sizesOf(const std::vector<Packet>& packets) {
@@ -110,9 +110,8 @@ TEST(OggDamageTest, PagesThatFailTheirCrcArePassedOver) {
     OSStatus status = -1;
     const Recorded r = parseAll(file, kAudioFileOggType, &status);
     ASSERT_EQ(status, noErr);
-    const auto onPage = size_t(std::count_if(probe.begin(), probe.end(), [&](const ProbePacket& p) {
-        return p.position == page;
-    }));
+    const auto onPage = size_t(std::count_if(
+        probe.begin(), probe.end(), [&](const ProbePacket& p) { return p.position == page; }));
     EXPECT_GE(r.packets.size(), probe.size() - onPage - 2);
     EXPECT_LT(r.packets.size(), probe.size());
     EXPECT_TRUE(isSubsequence(sizesOf(r.packets), sizesOf(probe)));
@@ -123,7 +122,8 @@ TEST(OggDamageTest, JunkAndOverwrittenBytesAreResynchronisedAfter) {
     const std::vector<ProbePacket> probe = probePackets("vorbis.ogg");
     // 2000 random bytes over the middle (the fixture), and junk between two pages.
     OSStatus status = -1;
-    const Recorded corrupt = parseAll(readFixture("corrupt-middle.ogg"), kAudioFileOggType, &status);
+    const Recorded corrupt =
+        parseAll(readFixture("corrupt-middle.ogg"), kAudioFileOggType, &status);
     ASSERT_EQ(status, noErr);
     EXPECT_GT(corrupt.packets.size(), probe.size() * 9 / 10);
     EXPECT_TRUE(isSubsequence(sizesOf(corrupt.packets), sizesOf(probe)));
@@ -142,7 +142,8 @@ TEST(OggDamageTest, JunkAndOverwrittenBytesAreResynchronisedAfter) {
 uint32_t configKind(const std::vector<uint8_t>& packet) {
     if (packet.size() > 7 && packet[0] == 1 && std::memcmp(packet.data() + 1, "vorbis", 6) == 0)
         return kAudioFormatVorbis;
-    if (packet.size() > 8 && std::memcmp(packet.data(), "OpusHead", 8) == 0) return kAudioFormatOpus;
+    if (packet.size() > 8 && std::memcmp(packet.data(), "OpusHead", 8) == 0)
+        return kAudioFormatOpus;
     if (packet.size() > 4 && std::memcmp(packet.data(), "fLaC", 4) == 0) return kAudioFormatFLAC;
     return 0;
 }
@@ -150,7 +151,11 @@ uint32_t configKind(const std::vector<uint8_t>& packet) {
 // The configuration at packets[at], whole or in fragments; `at` moves past it.
 std::vector<uint8_t> takeConfig(const std::vector<Packet>& packets, size_t& at) {
     const std::vector<uint8_t>& first = packets[at].bytes;
-    if (first.size() < 7 || std::memcmp(first.data(), "\x07" "conf", 5) != 0) return packets[at++].bytes;
+    if (first.size() < 7 || std::memcmp(first.data(),
+                                        "\x07"
+                                        "conf",
+                                        5) != 0)
+        return packets[at++].bytes;
     std::vector<uint8_t> whole;
     const size_t count = first[6];
     for (size_t i = 0; i < count && at < packets.size(); ++i, ++at) {
@@ -173,9 +178,9 @@ TEST(OggChainTest, EachLinkBringsItsConfigurationAheadOfItsPackets) {
         // The stream is described once, by its first link.
         EXPECT_EQ(r.format.mFormatID, kAudioFormatVorbis);
         EXPECT_EQ(r.format.mSampleRate, 44100);
-        EXPECT_EQ(std::count(r.notified.begin(), r.notified.end(),
-                             kAudioFileStreamProperty_DataFormat),
-                  1);
+        EXPECT_EQ(
+            std::count(r.notified.begin(), r.notified.end(), kAudioFileStreamProperty_DataFormat),
+            1);
         size_t at = 0;
         for (int link = 1; link <= 4; ++link) {
             SCOPED_TRACE(link);
@@ -191,7 +196,8 @@ TEST(OggChainTest, EachLinkBringsItsConfigurationAheadOfItsPackets) {
             }
         }
         EXPECT_EQ(at, r.packets.size());
-        for (const Packet& packet : r.packets) EXPECT_LE(packet.bytes.size(), r.packetSizeUpperBound);
+        for (const Packet& packet : r.packets)
+            EXPECT_LE(packet.bytes.size(), r.packetSizeUpperBound);
     }
 }
 
@@ -208,9 +214,9 @@ ReadResult readFrom(ParserHarness& parser, const std::vector<uint8_t>& file, siz
     result.firstPacket = parser.recorded().packets.size();
     size_t position = from;
     uint32_t flags = 0;
-    size_t requestsSeen = size_t(std::count(parser.recorded().notified.begin(),
-                                            parser.recorded().notified.end(),
-                                            kAudioFileStreamProperty_RequestedByteOffset));
+    size_t requestsSeen =
+        size_t(std::count(parser.recorded().notified.begin(), parser.recorded().notified.end(),
+                          kAudioFileStreamProperty_RequestedByteOffset));
     while (position < file.size() &&
            parser.recorded().packets.size() < result.firstPacket + packetsWanted) {
         const size_t n = std::min<size_t>(4096, file.size() - position);
@@ -218,16 +224,16 @@ ReadResult readFrom(ParserHarness& parser, const std::vector<uint8_t>& file, siz
         flags = 0;
         position += n;
         const auto& notified = parser.recorded().notified;
-        const size_t requests = size_t(
-            std::count(notified.begin(), notified.end(), kAudioFileStreamProperty_RequestedByteOffset));
+        const size_t requests = size_t(std::count(notified.begin(), notified.end(),
+                                                  kAudioFileStreamProperty_RequestedByteOffset));
         if (requests > requestsSeen) {
             requestsSeen = requests;
             int64_t offset = 0;
             uint32_t size = sizeof offset;
-            EXPECT_EQ(AudioFileStreamGetProperty(parser.stream(),
-                                                 kAudioFileStreamProperty_RequestedByteOffset, &size,
-                                                 &offset),
-                      noErr);
+            EXPECT_EQ(
+                AudioFileStreamGetProperty(
+                    parser.stream(), kAudioFileStreamProperty_RequestedByteOffset, &size, &offset),
+                noErr);
             result.requests.push_back(offset);
             position = size_t(offset);
             flags = kAudioFileStreamParseFlag_Discontinuity;
@@ -266,8 +272,8 @@ TEST_P(PacketSeekTest, LandsOnThePacketHoldingTheTarget) {
     ASSERT_EQ(parser.push(file.data(), file.size() / 2), noErr);
     const size_t seen = parser.recorded().packets.size();
     // Packet numbers count nominal packets of the stream's time line.
-    for (const int64_t target : {int64_t(seen / 3), int64_t(seen + (whole.packets.size() - seen) / 2),
-                                 int64_t(1)}) {
+    for (const int64_t target :
+         {int64_t(seen / 3), int64_t(seen + (whole.packets.size() - seen) / 2), int64_t(1)}) {
         SCOPED_TRACE(target);
         int64_t offset = 0;
         bool estimated = false;
@@ -283,7 +289,8 @@ TEST_P(PacketSeekTest, LandsOnThePacketHoldingTheTarget) {
         double skipped = 0;
         const std::vector<uint8_t>& mark = packets[first].bytes;
         if (mark.size() == 9 && std::memcmp(mark.data(), "\x07skip", 5) == 0) {
-            skipped = double(mark[5] | (mark[6] << 8) | (mark[7] << 16) | (uint32_t(mark[8]) << 24));
+            skipped =
+                double(mark[5] | (mark[6] << 8) | (mark[7] << 16) | (uint32_t(mark[8]) << 24));
             ++first;
         }
         const auto landed = findPacket(whole.packets, packets[first]);
@@ -309,8 +316,8 @@ TEST(OggFlacRecognitionTest, TheBytesDecideWhateverTheHint) {
         SCOPED_TRACE(name);
         const std::vector<uint8_t> file = readFixture(name);
         const Recorded right = parseAll(file, hintFor(name));
-        for (const AudioFileTypeID hint : {kAudioFileMP3Type, kAudioFileAAC_ADTSType,
-                                           kAudioFileM4AType, kAudioFileWAVEType}) {
+        for (const AudioFileTypeID hint :
+             {kAudioFileMP3Type, kAudioFileAAC_ADTSType, kAudioFileM4AType, kAudioFileWAVEType}) {
             const Recorded other = parseAll(file, hint);
             EXPECT_EQ(other.format.mFormatID, right.format.mFormatID);
             EXPECT_EQ(other.packets.size(), right.packets.size());

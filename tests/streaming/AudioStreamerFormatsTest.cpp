@@ -37,9 +37,9 @@ std::string fixtureName(const ::testing::TestParamInfo<FormatCase>& info) {
 }
 
 const FormatCase kFormats[] = {
-    {"vorbis.ogg", 1e-4f, 1024},    {"vorbis-mono22k.ogg", 2e-3f, 2048},
-    {"opus.opus", 2e-3f, 1103, 0.05f},     {"flac-in-ogg.oga", 1e-4f, 4608},
-    {"flac.flac", 1e-4f, 4608},     {"flac24-mono.flac", 2e-3f, 4608},
+    {"vorbis.ogg", 1e-4f, 1024},       {"vorbis-mono22k.ogg", 2e-3f, 2048},
+    {"opus.opus", 2e-3f, 1103, 0.05f}, {"flac-in-ogg.oga", 1e-4f, 4608},
+    {"flac.flac", 1e-4f, 4608},        {"flac24-mono.flac", 2e-3f, 4608},
 };
 
 class FormatsTest : public StreamerTest, public ::testing::WithParamInterface<FormatCase> {
@@ -61,9 +61,8 @@ protected:
                                   long(reference.frames()), tolerance);
         if (!d) return std::nullopt;
         size_t first = tailStart;
-        while (first >= size_t(step) &&
-               maxDifference(capture, reference, first - size_t(step), size_t(step), *d) <=
-                   tolerance) {
+        while (first >= size_t(step) && maxDifference(capture, reference, first - size_t(step),
+                                                      size_t(step), *d) <= tolerance) {
             first -= size_t(step);
         }
         return double(long(first) + *d) / capture.sampleRate;
@@ -115,12 +114,12 @@ TEST_P(FormatsTest, SeeksLandWithinAPacketOfTheTarget) {
         // The seek is carried out on the engine's thread: progress tells when it has been.
         ASSERT_TRUE(runUntil([&] {
             return streamer->isPlaying() && std::abs(streamer->progress() - target) < 0.5;
-        })) << history.describe() << " error " << streamer->errorCode() << " "
-            << ::testing::PrintToString(logs->lines()) << " progress " << streamer->progress()
-            << " requests "
-            << [&] {
+        })) << history.describe()
+            << " error " << streamer->errorCode() << " " << ::testing::PrintToString(logs->lines())
+            << " progress " << streamer->progress() << " requests " << [&] {
                    std::string text;
-                   for (const auto& request : server->requests()) text += request.header("Range") + " ";
+                   for (const auto& request : server->requests())
+                       text += request.header("Range") + " ";
                    return text;
                }();
         const uint64_t after = lastSink()->consumedCount();

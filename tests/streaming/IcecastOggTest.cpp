@@ -38,9 +38,10 @@ TEST_P(IcecastOggTest, AListenerJoiningMidStreamHearsTheFile) {
     const auto started = std::chrono::steady_clock::now();
     streamer->start();
     ASSERT_TRUE(waitForState(*streamer, AS_STATE_PLAYING)) << history.describe() << icecast.log();
-    std::printf("%s: start to PLAYING %.1f ms\n", GetParam().mount,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-                    .count());
+    std::printf(
+        "%s: start to PLAYING %.1f ms\n", GetParam().mount,
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count());
     EXPECT_EQ(streamer->stationName(), "Ostra Icecast Test");
     // Two seconds of audio heard, beyond the burst Icecast sends at once.
     ASSERT_TRUE(runUntil([&] { return lastSink()->consumedCount() > 88200; }));
@@ -59,4 +60,6 @@ TEST_P(IcecastOggTest, AListenerJoiningMidStreamHearsTheFile) {
 INSTANTIATE_TEST_SUITE_P(Mounts, IcecastOggTest,
                          ::testing::Values(Mount{"vorbis.ogg", "/live.ogg", 1e-4f},
                                            Mount{"opus.opus", "/live.opus", 2e-3f}),
-                         [](const auto& info) { return std::string(info.index ? "Opus" : "Vorbis"); });
+                         [](const auto& info) {
+                             return std::string(info.index ? "Opus" : "Vorbis");
+                         });

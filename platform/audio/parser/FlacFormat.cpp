@@ -14,7 +14,8 @@ uint8_t crc8(const uint8_t* p, size_t size) {
     uint8_t crc = 0;
     for (size_t i = 0; i < size; ++i) {
         crc ^= p[i];
-        for (int bit = 0; bit < 8; ++bit) crc = uint8_t((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint8_t((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
     }
     return crc;
 }

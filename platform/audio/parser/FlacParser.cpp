@@ -212,8 +212,8 @@ ParseStep FlacParser::frames(const uint8_t* data, size_t size, size_t at) {
 
 void FlacParser::endFrame(const uint8_t* data, size_t at) {
     // Frame numbers are packet numbers where the block size is fixed.
-    if (position_ && indexWanted_ && !frame_.variableBlockSize &&
-        frame_.number == index_.size() && index_.size() < kMaxIndexedFrames) {
+    if (position_ && indexWanted_ && !frame_.variableBlockSize && frame_.number == index_.size() &&
+        index_.size() < kMaxIndexedFrames) {
         const uint64_t offset = *position_ + at - uint64_t(description_.dataOffset);
         if (offset <= UINT32_MAX) {
             index_.push_back(uint32_t(offset));
@@ -302,8 +302,8 @@ OSStatus FlacParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
         position_ = uint64_t(description_.dataOffset) + uint64_t(offset);
         return noErr;
     }
-    const double averageBytes = index_.empty() ? double(frameBound_) / 2
-                                               : double(indexedEnd_) / double(index_.size());
+    const double averageBytes =
+        index_.empty() ? double(frameBound_) / 2 : double(indexedEnd_) / double(index_.size());
     const double guess =
         double(indexedEnd_) + double(uint64_t(packet) - index_.size()) * averageBytes;
     offset = int64_t(std::clamp(guess, 0.0, 9007199254740992.0));

@@ -232,9 +232,7 @@ constexpr size_t kOggFlacFirstPacketBytes = 13 + 4 + kFlacStreamInfoBytes;
 
 class OggFlacCodec final : public OggCodec {
 public:
-    bool isHeader(const uint8_t* p, size_t size) const override {
-        return size > 0 && p[0] != 0xFF;
-    }
+    bool isHeader(const uint8_t* p, size_t size) const override { return size > 0 && p[0] != 0xFF; }
 
     bool takeHeader(const uint8_t* p, size_t size) override {
         if (size == 0 || p[0] != 0x7F) return true;  // a metadata block: comments, pictures

@@ -110,7 +110,7 @@ void OggParser::forgetPartialPacket() {
 void OggParser::takeSegments(const OggPage& page) {
     const bool continued = page.flags & kOggContinued;
     if (continued && !inPacket_) skippingContinuation_ = true;  // its beginning was lost
-    if (!continued && inPacket_) forgetPartialPacket();        // its end was lost
+    if (!continued && inPacket_) forgetPartialPacket();         // its end was lost
     size_t at = 0;
     for (uint32_t i = 0; i < page.segments; ++i) {
         const size_t length = page.lacing[i];
@@ -172,8 +172,7 @@ void OggParser::takePacket(const uint8_t* packet, size_t size) {
     addAudioPacket(packet, size, codec_->duration(packet, size), false);
 }
 
-void OggParser::addAudioPacket(const uint8_t* packet, size_t size, uint32_t duration,
-                               bool config) {
+void OggParser::addAudioPacket(const uint8_t* packet, size_t size, uint32_t duration, bool config) {
     pagePackets_.push_back({pageBytes_.size(), uint32_t(size), duration, config});
     pageBytes_.insert(pageBytes_.end(), packet, packet + size);
 }
@@ -281,9 +280,8 @@ OSStatus OggParser::seek(int64_t packet, int64_t& offset, bool& estimated) {
     const auto after = std::upper_bound(
         index_.begin(), index_.end(), target - preRoll,
         [](uint64_t granule, const IndexEntry& entry) { return granule < entry.granule; });
-    const IndexEntry before = after == index_.begin()
-                                  ? IndexEntry{uint64_t(description_.dataOffset), 0}
-                                  : *(after - 1);
+    const IndexEntry before =
+        after == index_.begin() ? IndexEntry{uint64_t(description_.dataOffset), 0} : *(after - 1);
     landing_.aim(target, before.nextPage, codec_->preRoll());
     // The index reaches past the target: its page is known.
     if (after != index_.end()) landing_.requestNow();

@@ -15,9 +15,9 @@ using namespace audio;
 namespace {
 
 constexpr AudioFileTypeID kHints[] = {
-    kAudioFileMP3Type,  kAudioFileWAVEType,     kAudioFileAIFCType, kAudioFileAIFFType,
-    kAudioFileM4AType,  kAudioFileMPEG4Type,    kAudioFileCAFType,  kAudioFileAAC_ADTSType,
-    kAudioFileOggType,  kAudioFileFLACType};
+    kAudioFileMP3Type, kAudioFileWAVEType,  kAudioFileAIFCType, kAudioFileAIFFType,
+    kAudioFileM4AType, kAudioFileMPEG4Type, kAudioFileCAFType,  kAudioFileAAC_ADTSType,
+    kAudioFileOggType, kAudioFileFLACType};
 constexpr size_t kHintCount = sizeof kHints / sizeof kHints[0];
 
 struct Random {
@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (AudioFileStreamParseBytes(stream, uint32_t(chunk), data + at, flags) != noErr) break;
         at += chunk;
     }
-    if (at >= size) AudioFileStreamParseBytes(stream, 0, nullptr, kAudioFileStreamParseFlag_EndOfData);
+    if (at >= size)
+        AudioFileStreamParseBytes(stream, 0, nullptr, kAudioFileStreamParseFlag_EndOfData);
     readEverything(stream);
     AudioFileStreamClose(stream);
     return 0;
