@@ -40,9 +40,11 @@ bool isWebAddress(std::string_view address) {
     return startsWith(lower, "http://") || startsWith(lower, "https://");
 }
 
+}  // namespace
+
 // `entry` against the playlist's own address: absolute as it is, "/path" on the same host,
 // anything else beside the playlist.
-std::string resolved(std::string_view entry, const std::string& base) {
+std::string resolvePlaylistAddress(std::string_view entry, const std::string& base) {
     if (entry.find("://") != std::string_view::npos) return std::string(entry);
     const size_t schemeEnd = base.find("://");
     if (schemeEnd == std::string::npos) return std::string(entry);
@@ -59,7 +61,7 @@ std::string resolved(std::string_view entry, const std::string& base) {
     return directory + std::string(entry);
 }
 
-std::vector<std::string_view> linesOf(std::string_view text) {
+std::vector<std::string_view> playlistLines(std::string_view text) {
     // A byte-order mark is not part of the first line.
     if (startsWith(text, "\xEF\xBB\xBF")) text.remove_prefix(3);
     std::vector<std::string_view> lines;
@@ -72,14 +74,12 @@ std::vector<std::string_view> linesOf(std::string_view text) {
     return lines;
 }
 
-bool isHls(const std::vector<std::string_view>& lines) {
+bool isHlsPlaylist(const std::vector<std::string_view>& lines) {
     return std::any_of(lines.begin(), lines.end(), [](std::string_view line) {
         return startsWith(line, "#EXT-X-TARGETDURATION") || startsWith(line, "#EXT-X-STREAM-INF") ||
                startsWith(line, "#EXT-X-MEDIA-SEQUENCE");
     });
 }
-
-}  // namespace
 
 bool isPlaylistResponse(const std::string& url, const std::string& contentType) {
     const std::string type = mediaType(contentType);
@@ -95,9 +95,9 @@ bool isPlaylistResponse(const std::string& url, const std::string& contentType) 
 }
 
 std::vector<std::string> playlistEntries(std::string_view text, const std::string& playlistURL) {
-    const std::vector<std::string_view> lines = linesOf(text);
+    const std::vector<std::string_view> lines = playlistLines(text);
     std::vector<std::string> entries;
-    if (isHls(lines)) return entries;
+    if (isHlsPlaylist(lines)) return entries;
 
     const bool pls = std::any_of(lines.begin(), lines.end(), [](std::string_view line) {
         return lowered(line) == "[playlist]";
@@ -113,7 +113,7 @@ std::vector<std::string> playlistEntries(std::string_view text, const std::strin
             char* end = nullptr;
             const long number = std::strtol(key.c_str() + 4, &end, 10);
             if (*end != '\0') continue;
-            const std::string address = resolved(trimmed(line.substr(equals + 1)), playlistURL);
+            const std::string address = resolvePlaylistAddress(trimmed(line.substr(equals + 1)), playlistURL);
             if (isWebAddress(address)) numbered.emplace(number, address);
         }
         for (auto& [number, address] : numbered) entries.push_back(std::move(address));
@@ -121,7 +121,7 @@ std::vector<std::string> playlistEntries(std::string_view text, const std::strin
     }
     for (std::string_view line : lines) {
         if (line.empty() || line.front() == '#') continue;
-        const std::string address = resolved(line, playlistURL);
+        const std::string address = resolvePlaylistAddress(line, playlistURL);
         if (isWebAddress(address)) entries.push_back(address);
     }
     return entries;

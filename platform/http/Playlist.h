@@ -22,4 +22,12 @@ bool isPlaylistResponse(const std::string& url, const std::string& contentType);
 // only http and https ones. Empty for anything else, an HLS playlist included.
 std::vector<std::string> playlistEntries(std::string_view text, const std::string& playlistURL);
 
+// The lines of a playlist, trimmed, without a byte-order mark.
+std::vector<std::string_view> playlistLines(std::string_view text);
+// Whether the lines are an HLS playlist (segments of one stream, or its variants).
+bool isHlsPlaylist(const std::vector<std::string_view>& lines);
+// `entry` against the playlist's own address: absolute as it is, "/path" on the same host,
+// anything else beside the playlist.
+std::string resolvePlaylistAddress(std::string_view entry, const std::string& playlistURL);
+
 }  // namespace platform::http

@@ -1,4 +1,4 @@
-// Ogg (Vorbis, Opus, FLAC) and native FLAC through the file-stream parser: the packets are
+// Ogg (Vorbis, Opus, FLAC), native FLAC and MPEG-TS through the file-stream parser: the packets are
 // ffprobe's, in pushes of any size; damaged pages are passed over; a chained stream's links
 // each bring their configuration in-band; seeks land on the packet that holds the target.
 
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <sstream>
 
 #include "tests/audioparser/ParserHarness.h"
 
@@ -327,6 +328,62 @@ TEST(OggFlacRecognitionTest, TheBytesDecideWhateverTheHint) {
     EXPECT_EQ(hintFor("x.oga"), kAudioFileOggType);
     EXPECT_EQ(hintFor("x.opus"), kAudioFileOggType);
     EXPECT_EQ(hintFor("x.flac"), kAudioFileFLACType);
+}
+
+}  // namespace
+
+namespace {
+
+// The sizes of ffprobe's packets of a transport stream, whose positions it mostly cannot tell.
+std::vector<size_t> probedSizes(const std::string& name) {
+    std::vector<size_t> sizes;
+    std::istringstream lines(testsupport::readFile(fixturePath(name) + ".packets"));
+    std::string position;
+    size_t size = 0;
+    while (lines >> position >> size) sizes.push_back(size);
+    return sizes;
+}
+
+// HLS segments of AAC in MPEG-TS, one after the other as the reader hands them over: the
+// parser gives the ADTS stream's packets, those ffprobe finds less their 7-byte headers.
+TEST(MpegTsTest, SegmentsGiveTheirAudioStreamsPackets) {
+    const std::vector<uint8_t> file = readFixture("hls-ts.ts");
+    const std::vector<size_t> probe = probedSizes("hls-ts.ts");
+    ASSERT_GT(probe.size(), 800u);
+    for (const size_t chunk : {size_t(1), size_t(188), size_t(5000), file.size()}) {
+        SCOPED_TRACE(chunk);
+        for (const AudioFileTypeID hint : {kAudioFileMP3Type, kAudioFileAAC_ADTSType}) {
+            OSStatus status = -1;
+            const Recorded r = parseInChunks(file, hint, chunk, &status);
+            ASSERT_EQ(status, noErr);
+            EXPECT_EQ(r.format.mFormatID, kAudioFormatMPEG4AAC);
+            EXPECT_EQ(r.format.mSampleRate, 44100);
+            EXPECT_EQ(r.format.mChannelsPerFrame, 2u);
+            EXPECT_FALSE(r.cookie.empty());
+            ASSERT_EQ(r.packets.size(), probe.size());
+            for (size_t i = 0; i < probe.size(); ++i) {
+                ASSERT_EQ(r.packets[i].bytes.size() + 7, probe[i]) << "packet " << i;
+            }
+        }
+    }
+}
+
+// Transport packets lost in the middle: the audio stream's parser finds its frames again, and
+// nothing made of the gap comes out.
+TEST(MpegTsTest, LostPacketsAreAGapInTheAudio) {
+    const std::vector<uint8_t> file = readFixture("hls-ts.ts");
+    const std::vector<size_t> probe = probedSizes("hls-ts.ts");
+    std::vector<uint8_t> damaged(file.begin(), file.begin() + 188 * 300);
+    damaged.insert(damaged.end(), file.begin() + 188 * 305, file.end());  // five packets gone
+    damaged.insert(damaged.begin() + 188 * 600, 77, 0x47);               // and junk
+    OSStatus status = -1;
+    const Recorded r = parseAll(damaged, kAudioFileMP3Type, &status);
+    ASSERT_EQ(status, noErr);
+    EXPECT_LT(r.packets.size(), probe.size());
+    EXPECT_GT(r.packets.size(), probe.size() - 20);
+    std::vector<size_t> theirs;
+    for (const size_t size : probe) theirs.push_back(size - 7);
+    EXPECT_TRUE(isSubsequence(sizesOf(r.packets), theirs));
 }
 
 }  // namespace

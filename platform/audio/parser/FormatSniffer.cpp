@@ -14,6 +14,7 @@
 #include "platform/audio/parser/MetadataTags.h"
 #include "platform/audio/parser/Mp3StreamParser.h"
 #include "platform/audio/parser/Mp4Parser.h"
+#include "platform/audio/parser/MpegTsParser.h"
 #include "platform/audio/parser/OggParser.h"
 #include "platform/audio/parser/WavParser.h"
 
@@ -97,6 +98,16 @@ ParseStep FormatSniffer::parse(const uint8_t* data, size_t size) {
             if (const auto tag = id3v2TagBytes(data + at)) {
                 skipRemaining_ = *tag;
                 continue;
+            }
+            // A transport stream shows itself by sync bytes three packets in a row.
+            if (data[at] == 0x47) {
+                if (avail < 2 * MpegTsParser::kPacketBytes + 1) {
+                    step = needMore(at, 2 * MpegTsParser::kPacketBytes + 1);
+                    break;
+                }
+                if (MpegTsParser::begins(data + at, avail)) {
+                    return handOver(std::make_unique<MpegTsParser>(output_), data, size, at);
+                }
             }
             atStart_ = false;
             const std::optional<uint64_t> start =

@@ -2,7 +2,8 @@
 // The first parser of every stream: it recognises the format from the first bytes and then
 // hands everything to the parser of that format.
 //
-// Containers announce themselves (RIFF/WAVE, FORM/AIFF, caff, MP4 boxes, OggS, fLaC). Frame streams
+// Containers announce themselves (RIFF/WAVE, FORM/AIFF, caff, MP4 boxes, OggS, fLaC; an MPEG
+// transport stream by its sync bytes). Frame streams
 // do not, and a live stream's address often says nothing true of its format, so MP3 and ADTS are
 // recognised by consecutive frame headers; the file-type hint only decides which of the two
 // is tried first at each position, and lets an MP4 start with an unusual box. ID3v2 tags
