@@ -244,6 +244,8 @@ private:
     void followPlaylist();
     bool tryNextPlaylistEntry();
     bool openPendingPlaylistEntry();
+    // The entry's or the HLS stream's download, in place of the playlist's.
+    bool reopenForPlaylist();
     void resetPlaylist();
 
     // The buffer pipeline (AudioStreamerBuffers.cpp).
@@ -360,6 +362,9 @@ private:
     std::vector<std::string> playlistEntries;
     size_t playlistEntry = 0;
     std::optional<size_t> pendingPlaylistEntry;
+    // An HLS playlist read at the stream's address: its segments are the stream.
+    std::optional<std::string> hlsPlaylist;
+    bool pendingHlsStream = false;
     // setStartPosition's position and bit rate, taken by the next start. Guarded by the
     // streamer lock.
     std::optional<std::pair<double, uint32_t>> startPosition;

@@ -1,6 +1,7 @@
 // Playlists: a station's PLS or M3U address is read whole, then its first entry is played in
 // the same run, and the next one whenever an entry fails before any audio of it came. The
-// parser never sees the playlist: it opens on the entry's first bytes.
+// parser never sees the playlist: it opens on the entry's first bytes. An HLS playlist is read
+// the same way, and then its segments, one continuous body, are the run's stream.
 
 #include "platform/Log.h"
 #include "platform/http/Playlist.h"
@@ -14,6 +15,8 @@ void AudioStreamer::resetPlaylist() {
     playlistEntries.clear();
     playlistEntry = 0;
     pendingPlaylistEntry.reset();
+    hlsPlaylist.reset();
+    pendingHlsStream = false;
 }
 
 void AudioStreamer::readPlaylistBytes() {
@@ -36,6 +39,13 @@ void AudioStreamer::readPlaylistBytes() {
 
 void AudioStreamer::followPlaylist() {
     readingPlaylist = false;
+    if (platform::http::isHlsPlaylist(platform::http::playlistLines(playlistBytes))) {
+        hlsPlaylist = std::move(playlistBytes);
+        playlistBytes.clear();
+        // Opened on the loop's next turn, as an entry is.
+        pendingHlsStream = true;
+        return;
+    }
     playlistEntries = platform::http::playlistEntries(playlistBytes, streamURL);
     playlistBytes.clear();
     if (playlistEntries.empty()) {
@@ -59,9 +69,19 @@ bool AudioStreamer::tryNextPlaylistEntry() {
 }
 
 bool AudioStreamer::openPendingPlaylistEntry() {
-    if (!pendingPlaylistEntry || isFinishing()) return false;
+    if (isFinishing()) return false;
+    if (pendingHlsStream) {
+        pendingHlsStream = false;
+        return reopenForPlaylist();
+    }
+    if (!pendingPlaylistEntry) return false;
     playlistEntry = *pendingPlaylistEntry;
     pendingPlaylistEntry.reset();
+    streamURL = playlistEntries[playlistEntry];
+    return reopenForPlaylist();
+}
+
+bool AudioStreamer::reopenForPlaylist() {
     if (stream) {
         stream->close();
         stream.reset();
@@ -75,6 +95,5 @@ bool AudioStreamer::openPendingPlaylistEntry() {
     fileLength.store(0);
     seekByteOffset = 0;
     discontinuous = false;
-    streamURL = playlistEntries[playlistEntry];
     return openReadStream();
 }

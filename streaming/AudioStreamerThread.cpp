@@ -15,6 +15,7 @@
 #include "platform/URLPath.h"
 #include "platform/audio/AudioSession.h"
 #include "platform/http/HeaderLines.h"
+#include "platform/http/HlsReadStream.h"
 #include "platform/http/Networking.h"
 #include "platform/http/Playlist.h"
 #include "platform/http/ReadStream.h"
@@ -249,7 +250,12 @@ bool AudioStreamer::openReadStream() {
         discontinuous = true;
     }
 
-    stream = platform::http::ReadStream::create(streamURL.empty() ? url : streamURL, options);
+    const std::string address = streamURL.empty() ? url : streamURL;
+    if (hlsPlaylist) {
+        stream = std::make_unique<platform::http::HlsReadStream>(address, *hlsPlaylist, options);
+    } else {
+        stream = platform::http::ReadStream::create(address, options);
+    }
     if (!stream || !stream->setShouldAutoredirect(true)) {
         presentAlertWithTitle(
             platform::localizedString("File Error", "Errors"),
@@ -384,7 +390,7 @@ void AudioStreamer::handleBytesAvailable() {
             // The first response of this run; later ones (after a seek) change nothing here.
             httpHeaders_ = stream->responseHeaders();
             // A playlist (not one inside another) is read whole, and its entry played instead.
-            readingPlaylist = playlistEntries.empty() &&
+            readingPlaylist = playlistEntries.empty() && !hlsPlaylist &&
                               platform::http::isPlaylistResponse(
                                   streamURL, headerNamed(*httpHeaders_, "Content-Type"));
             if (!readingPlaylist) {

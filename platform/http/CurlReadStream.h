@@ -50,6 +50,7 @@ public:
     std::map<std::string, std::string> responseHeaders() override;
     void close() override;
     std::string errorDescription() const override { return error_; }
+    int statusCode() const override { return status_; }
     std::vector<std::string> takeStreamTitles() override;
 
     // For CurlRunLoop, on its thread.

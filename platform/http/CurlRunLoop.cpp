@@ -79,8 +79,34 @@ CurlReadStream* CurlRunLoop::nextWithEvent() {
     return nullptr;
 }
 
+uint64_t CurlRunLoop::addTimer(double delaySeconds, std::function<void()> callback) {
+    const auto delay = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::clamp(delaySeconds, 0.0, 86'400.0)));
+    const uint64_t id = nextTimerId_++;
+    timers_.push_back({id, Clock::now() + delay, std::move(callback)});
+    return id;
+}
+
+void CurlRunLoop::cancelTimer(uint64_t id) {
+    timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
+                                 [id](const Timer& timer) { return timer.id == id; }),
+                  timers_.end());
+}
+
+bool CurlRunLoop::runDueTimer(Clock::time_point now) {
+    const auto earliest =
+        std::min_element(timers_.begin(), timers_.end(),
+                         [](const Timer& a, const Timer& b) { return a.due < b.due; });
+    if (earliest == timers_.end() || earliest->due > now) return false;
+    // Out of the list first: the callback may add or cancel timers.
+    std::function<void()> callback = std::move(earliest->callback);
+    timers_.erase(earliest);
+    callback();
+    return true;
+}
+
 bool CurlRunLoop::runOnce(double seconds) {
-    if (streams_.empty()) return false;
+    if (streams_.empty() && timers_.empty()) return false;
     // A day is as good as forever for a slice, and keeps the clock arithmetic in range.
     const double slice = std::clamp(seconds, 0.0, 86'400.0);
     const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -96,6 +122,8 @@ bool CurlRunLoop::runOnce(double seconds) {
         for (CurlReadStream* stream : streams_) {
             if (auto stallAt = stream->checkStall(now)) wakeAt = std::min(wakeAt, *stallAt);
         }
+        if (runDueTimer(now)) return true;
+        for (const Timer& timer : timers_) wakeAt = std::min(wakeAt, timer.due);
         if (CurlReadStream* stream = nextWithEvent()) {
             // The client may close or destroy the stream: touch nothing after this call.
             stream->deliver(stream->pendingEvent());

@@ -121,7 +121,8 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, const std::string& url) {
             pendingVariant.reset();
         } else if (pendingDuration >= 0) {
             const uint64_t sequence = media.mediaSequence + media.segments.size();
-            media.segments.push_back({resolvePlaylistAddress(line, url), pendingDuration, sequence});
+            media.segments.push_back(
+                {resolvePlaylistAddress(line, url), pendingDuration, sequence});
             pendingDuration = -1;
         }
     }
@@ -129,8 +130,7 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, const std::string& url) {
     return playlist;
 }
 
-const HlsVariant* chooseHlsVariant(const std::vector<HlsVariant>& variants,
-                                   uint64_t maxBandwidth) {
+const HlsVariant* chooseHlsVariant(const std::vector<HlsVariant>& variants, uint64_t maxBandwidth) {
     const HlsVariant* leanest = nullptr;
     for (const HlsVariant& variant : variants) {
         if (!decodableCodecs(variant.codecs)) continue;

@@ -113,7 +113,8 @@ std::vector<std::string> playlistEntries(std::string_view text, const std::strin
             char* end = nullptr;
             const long number = std::strtol(key.c_str() + 4, &end, 10);
             if (*end != '\0') continue;
-            const std::string address = resolvePlaylistAddress(trimmed(line.substr(equals + 1)), playlistURL);
+            const std::string address =
+                resolvePlaylistAddress(trimmed(line.substr(equals + 1)), playlistURL);
             if (isWebAddress(address)) numbered.emplace(number, address);
         }
         for (auto& [number, address] : numbered) entries.push_back(std::move(address));

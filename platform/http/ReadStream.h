@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -100,6 +101,9 @@ public:
     // Why the stream failed, for logs (e.g. "Couldn't connect to server"); empty otherwise.
     virtual std::string errorDescription() const { return {}; }
 
+    // The final response's HTTP status, from the first bytes-available event on; 0 before.
+    virtual int statusCode() const { return 0; }
+
     // The StreamTitle values the server sent since the last call, in order (UTF-8).
     virtual std::vector<std::string> takeStreamTitles() { return {}; }
 };
@@ -121,6 +125,13 @@ public:
 
     // Any thread: makes a waiting runOnce return early (it then reports true).
     virtual void wakeUp() = 0;
+
+    // Loop thread: `callback` runs from inside a later runOnce once `delaySeconds` have passed
+    // (as that run's one event). A pending timer keeps the loop busy as a scheduled stream does,
+    // so a stream made of several downloads (HLS) can wait between them. Returns an id for
+    // cancelTimer, which is harmless for a timer that already ran.
+    virtual uint64_t addTimer(double delaySeconds, std::function<void()> callback) = 0;
+    virtual void cancelTimer(uint64_t id) = 0;
 };
 
 }  // namespace platform::http

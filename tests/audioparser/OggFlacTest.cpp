@@ -375,7 +375,7 @@ TEST(MpegTsTest, LostPacketsAreAGapInTheAudio) {
     const std::vector<size_t> probe = probedSizes("hls-ts.ts");
     std::vector<uint8_t> damaged(file.begin(), file.begin() + 188 * 300);
     damaged.insert(damaged.end(), file.begin() + 188 * 305, file.end());  // five packets gone
-    damaged.insert(damaged.begin() + 188 * 600, 77, 0x47);               // and junk
+    damaged.insert(damaged.begin() + 188 * 600, 77, 0x47);                // and junk
     OSStatus status = -1;
     const Recorded r = parseAll(damaged, kAudioFileMP3Type, &status);
     ASSERT_EQ(status, noErr);

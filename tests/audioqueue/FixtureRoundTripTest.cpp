@@ -112,8 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Generated, LossyFixture,
                                            "mono22k-mpeg2.mp3", "mono8k-mpeg25.mp3", "adts-lc.aac",
                                            "adts-lc-mono22k.aac", "aac.caf", "aac.m4a",
                                            "aac-moov-at-end.m4a", "vorbis.ogg",
-                                           "vorbis-mono22k.ogg", "opus.opus",
-                                           "hls-ts.ts"),
+                                           "vorbis-mono22k.ogg", "opus.opus", "hls-ts.ts"),
                          testName);
 
 INSTANTIATE_TEST_SUITE_P(Generated, DamagedFixture,

@@ -12,8 +12,7 @@ namespace {
 const std::string kBase = "http://127.0.0.1:8000/radio/hls/index.m3u8";
 
 TEST(HlsPlaylistTest, AnOnDemandMediaPlaylistAsFfmpegWritesIt) {
-    const std::string text =
-        testsupport::readFile(testsupport::fixturePath("hls-adts/index.m3u8"));
+    const std::string text = testsupport::readFile(testsupport::fixturePath("hls-adts/index.m3u8"));
     const HlsPlaylist playlist = parseHlsPlaylist(text, kBase);
     ASSERT_TRUE(playlist.media.has_value());
     EXPECT_TRUE(playlist.variants.empty());

@@ -526,7 +526,8 @@ TEST_F(PlaybackTest, AnnouncedMetadataWithoutBlocksOrWithBrokenOnes) {
 
 // A station's playlist address: the playlist is read whole and its entry plays, in the same
 // run, exactly as the file would; with an M3U whose first entry is gone, the second plays; an
-// HLS playlist is no list of streams and ends the run as any resource without audio does.
+// HLS playlist is no list of streams: its segment is read, and one that is gone ends the run as
+// any resource without audio does.
 TEST_F(PlaybackTest, PlaylistsPlayTheirEntries) {
     const std::string file = fixturePath("cbr128.mp3");
     server->serve("/song.mp3", Response::file(file));
@@ -564,5 +565,6 @@ TEST_F(PlaybackTest, PlaylistsPlayTheirEntries) {
     hls->start();
     ASSERT_TRUE(waitForIdle(*hls));
     EXPECT_EQ(hls->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
-    EXPECT_EQ(server->requests().size(), paths.size() + 1);
+    ASSERT_EQ(server->requests().size(), paths.size() + 2);
+    EXPECT_EQ(server->requests().back().path, "/segment0.aac");
 }

@@ -85,7 +85,7 @@ void MpegTsParser::takePacket(const uint8_t* packet) {
     if (!audioPid_ || pid != *audioPid_) return;
     if (continuity_ && counter != ((*continuity_ + 1) & 0x0F)) {
         if (counter == *continuity_) return;  // a duplicate packet
-        esGap_ = true;                         // packets were lost
+        esGap_ = true;                        // packets were lost
     }
     continuity_ = counter;
     takePesPayload(payload, payloadBytes, unitStart);

@@ -1,0 +1,159 @@
+// HLS through the whole engine: the playlist read at the stream's address, its segments read
+// one after the other as one body (ADTS segments, MPEG-TS segments), on demand and live.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/http/HlsPlaylist.h"
+#include "tests/streaming/StreamerTestSupport.h"
+
+using namespace streamertest;
+using Access = AudioStreamerTestAccess;
+using testsupport::Response;
+
+namespace {
+
+constexpr const char* kPlaylistType = "application/vnd.apple.mpegurl";
+
+class HlsTest : public StreamerTest {
+protected:
+    // Serves every file of the fixture folder under /hls/NAME/; the segments' names in order.
+    std::vector<std::string> serveFolder(const std::string& name) {
+        std::vector<std::string> segments;
+        for (const auto& entry : std::filesystem::directory_iterator(fixturePath(name))) {
+            const std::string file = entry.path().filename().string();
+            auto response = Response::file(entry.path().string());
+            if (file == "index.m3u8") {
+                response.header("Content-Type", kPlaylistType);
+            } else {
+                segments.push_back(file);
+            }
+            server->serve("/hls/" + name + "/" + file, std::move(response));
+        }
+        std::sort(segments.begin(), segments.end());
+        return segments;
+    }
+
+    // The paths of the requests for segments, in the order they came.
+    std::vector<std::string> segmentRequests() const {
+        std::vector<std::string> paths;
+        for (const auto& request : server->requests()) {
+            if (request.path.find(".m3u8") == std::string::npos) paths.push_back(request.path);
+        }
+        return paths;
+    }
+};
+
+class OnDemandHlsTest : public HlsTest, public ::testing::WithParamInterface<const char*> {};
+
+}  // namespace
+
+TEST_P(OnDemandHlsTest, SegmentsPlayAsOneStream) {
+    const std::string name = GetParam();
+    const std::vector<std::string> segments = serveFolder(name);
+    ASSERT_GE(segments.size(), 10u);
+    useCapture(0);
+    auto streamer = makeStreamer("/hls/" + name + "/index.m3u8");
+    const auto started = std::chrono::steady_clock::now();
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->isPlaying() || streamer->isIdle(); }));
+    const double toPlaying =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR) << ::testing::PrintToString(logs->lines());
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+
+    // Every segment once, in order.
+    std::vector<std::string> expected;
+    for (const std::string& segment : segments) expected.push_back("/hls/" + name + "/" + segment);
+    EXPECT_EQ(segmentRequests(), expected);
+
+    const Pcm capture = captured(*lastSink());
+    const Pcm reference =
+        referenceDecode(fixturePath(name + "/index.m3u8"), capture.sampleRate, capture.channels);
+    EXPECT_TRUE(sameAudio(capture, reference, 1e-4f, 1024));
+    std::printf("%s: start to PLAYING %.1f ms\n", name.c_str(), toPlaying);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, OnDemandHlsTest, ::testing::Values("hls-adts", "hls-ts"),
+                         [](const auto& info) {
+                             return std::string(info.index ? "TransportStream" : "Adts");
+                         });
+
+// A live window: each reload of the playlist shows one more segment and the oldest goes, one
+// reload fails on the way, and the last one ends the list. Every segment is read once, in
+// order, and the audio is the whole programme's, without a gap.
+TEST_F(HlsTest, ALivePlaylistIsReloadedAndItsSegmentsReadInOrder) {
+    const std::vector<std::string> segments = serveFolder("hls-ts");
+    const size_t count = segments.size();
+    std::atomic<int> reloads{0};
+    server->serve("/live/index.m3u8", [&](const testsupport::RecordedRequest&) {
+        const int reload = reloads.fetch_add(1);
+        if (reload == 3) return Response::status(503);
+        const size_t shown = std::min(count, size_t(3 + std::max(0, reload - 1)));
+        const size_t first = shown > 3 ? shown - 3 : 0;
+        std::ostringstream text;
+        text << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:" << first << "\n";
+        for (size_t i = first; i < shown; ++i) {
+            text << "#EXTINF:2.0,\n/hls/hls-ts/" << segments[i] << "\n";
+        }
+        if (shown == count) text << "#EXT-X-ENDLIST\n";
+        return Response::bytes(text.str()).header("Content-Type", kPlaylistType);
+    });
+    useCapture(0);
+    auto streamer = makeStreamer("/live/index.m3u8");
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR) << ::testing::PrintToString(logs->lines());
+    EXPECT_EQ(Access::stopReason(*streamer), AS_STOP_REASON_EOF);
+    // A live stream has no length: nothing to seek in.
+    EXPECT_EQ(Access::fileLength(*streamer), 0);
+
+    std::vector<std::string> expected;
+    for (const std::string& segment : segments) expected.push_back("/hls/hls-ts/" + segment);
+    EXPECT_EQ(segmentRequests(), expected);
+    EXPECT_GE(reloads.load(), int(count - 3) + 2);
+
+    const Pcm capture = captured(*lastSink());
+    const Pcm reference =
+        referenceDecode(fixturePath("hls-ts.ts"), capture.sampleRate, capture.channels);
+    EXPECT_TRUE(sameAudio(capture, reference, 1e-4f, 1024));
+}
+
+// A master playlist: the video variant is passed over for the audio one within the bound.
+TEST_F(HlsTest, AMasterPlaylistPlaysItsAudioVariant) {
+    serveFolder("hls-adts");
+    server->serve(
+        "/master.m3u8",
+        Response::bytes("#EXTM3U\n"
+                        "#EXT-X-STREAM-INF:BANDWIDTH=2000000,CODECS=\"avc1.64001f,mp4a.40.2\"\n"
+                        "/video/index.m3u8\n"
+                        "#EXT-X-STREAM-INF:BANDWIDTH=140000,CODECS=\"mp4a.40.2\"\n"
+                        "hls/hls-adts/index.m3u8\n")
+            .header("Content-Type", kPlaylistType));
+    useCapture(0);
+    auto streamer = makeStreamer("/master.m3u8");
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR) << ::testing::PrintToString(logs->lines());
+    for (const auto& request : server->requests()) EXPECT_NE(request.path, "/video/index.m3u8");
+    EXPECT_GE(segmentRequests().size(), 10u);
+    EXPECT_GT(captured(*lastSink()).frames(), size_t(19 * 44100));
+}
+
+// Encrypted segments cannot be played: the run fails as for any stream without audio.
+TEST_F(HlsTest, EncryptedSegmentsFailTheRun) {
+    server->serve("/locked.m3u8",
+                  Response::bytes("#EXTM3U\n#EXT-X-TARGETDURATION:2\n"
+                                  "#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\"\n#EXTINF:2,\nseg.ts\n"
+                                  "#EXT-X-ENDLIST\n")
+                      .header("Content-Type", kPlaylistType));
+    auto streamer = makeStreamer("/locked.m3u8");
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
+    EXPECT_TRUE(segmentRequests().empty());
+}
