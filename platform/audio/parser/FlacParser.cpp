@@ -98,6 +98,13 @@ ParseStep FlacParser::metadata(const uint8_t* data, size_t size, size_t& at, boo
     return needMore(at, 1);
 }
 
+bool FlacParser::nextFrameAt(const uint8_t* p, size_t size, size_t& need) const {
+    FlacFrameHeader next;
+    const FlacHeaderResult result = readFlacFrameHeader(p, size, next, need);
+    if (result != FlacHeaderResult::NeedMore) need = 0;
+    return result == FlacHeaderResult::Header && follows(next);
+}
+
 bool FlacParser::follows(const FlacFrameHeader& next) const {
     if (!flacHeaderFits(next, info_) || next.variableBlockSize != frame_.variableBlockSize) {
         return false;
@@ -158,28 +165,18 @@ ParseStep FlacParser::frames(const uint8_t* data, size_t size, size_t at) {
         }
         enum class End { Whole, Damaged, FalseStart } end = End::Whole;
         while (true) {
-            if (crc_ == 0 && scanned_ >= size_t(frame_.headerBytes) + 3) {
-                FlacFrameHeader next;
+            const bool sumsUp = crc_ == 0 && scanned_ >= size_t(frame_.headerBytes) + 3;
+            // Where the sum comes out right, or where the next frame would begin though this
+            // one does not sum up (it is damaged then), the next header decides.
+            if (sumsUp || (scanned_ < avail && p[scanned_] == 0xFF)) {
                 size_t need = 0;
-                const FlacHeaderResult result =
-                    readFlacFrameHeader(p + scanned_, avail - scanned_, next, need);
-                if (result == FlacHeaderResult::NeedMore) {
+                const bool next = nextFrameAt(p + scanned_, avail - scanned_, need);
+                if (need > 0) {
                     flush(data);
                     return needMore(at, scanned_ + need);
                 }
-                if (result == FlacHeaderResult::Header && follows(next)) break;
-            } else if (scanned_ < avail && p[scanned_] == 0xFF) {
-                // The next frame begins here though this one does not sum up: it is damaged.
-                FlacFrameHeader next;
-                size_t need = 0;
-                const FlacHeaderResult result =
-                    readFlacFrameHeader(p + scanned_, avail - scanned_, next, need);
-                if (result == FlacHeaderResult::NeedMore) {
-                    flush(data);
-                    return needMore(at, scanned_ + need);
-                }
-                if (result == FlacHeaderResult::Header && follows(next)) {
-                    end = End::Damaged;
+                if (next) {
+                    if (!sumsUp) end = End::Damaged;
                     break;
                 }
             }

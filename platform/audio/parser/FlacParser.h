@@ -43,6 +43,9 @@ private:
     // The frame starting at data[at], `scanned_` bytes long, is whole.
     void endFrame(const uint8_t* data, size_t at);
     bool follows(const FlacFrameHeader& next) const;
+    // Whether the frame that follows the current one begins at p; `need` set when more bytes
+    // would tell.
+    bool nextFrameAt(const uint8_t* p, size_t size, size_t& need) const;
     uint64_t firstSampleOf(const FlacFrameHeader& frame) const;
     void flush(const uint8_t* data);
     // After an estimated seek: the decoder drops the samples of the first frame before the target.
