@@ -1,5 +1,7 @@
 #include "AudioMaterial.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -52,15 +54,22 @@ std::string encodedFile(const std::string& name, const std::string& encodeArgs, 
     static std::mutex mutex;
     static std::set<std::string> made;
     std::lock_guard lock(mutex);
-    const std::string path = testDir() + "/" + name;
-    if (made.count(path)) return path;
     const std::string d = std::to_string(seconds);
+    // Tests run as processes of their own, side by side: each names what it encodes by its
+    // length too, and writes it under a name of its own before renaming it into place, so
+    // that no process reads a file another is still writing.
+    const std::string path = testDir() + "/" + d + "s-" + name;
+    if (made.count(path)) return path;
+    const std::string partial = path + ".part" + std::to_string(::getpid());
     // Two sweeps: no two stretches alike, so alignment has one answer.
     std::string expression = "0.5*sin(2*PI*(110+900*t/" + d + ")*t)";
     if (channels == 2) expression += "|0.4*sin(2*PI*(300+2500*t/" + d + ")*t+1)";
     const std::string source = "-f lavfi -i \"aevalsrc=" + expression +
                                ":s=" + std::to_string(sampleRate) + ":d=" + d + "\"";
-    if (!runFfmpeg("-y " + source + " " + encodeArgs + " " + path)) return {};
+    const std::string extension = name.substr(name.rfind('.') + 1);
+    const std::string format = " -f " + (extension == "aac" ? std::string("adts") : extension);
+    if (!runFfmpeg("-y " + source + " " + encodeArgs + format + " " + partial)) return {};
+    if (std::rename(partial.c_str(), path.c_str()) != 0) return {};
     made.insert(path);
     return path;
 }
