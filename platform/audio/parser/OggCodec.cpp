@@ -217,7 +217,7 @@ public:
     uint32_t duration(const uint8_t* p, size_t size) override { return opusPacketSamples(p, size); }
 
     uint64_t startGranule() const override { return le16(head_.data() + 10); }
-    // 80 ms, as the format's specification recommends.
+    // 80 ms: after a jump the decoder needs about that much audio before its output settles.
     uint64_t preRoll() const override { return 3840; }
 
 private:
