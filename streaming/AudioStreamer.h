@@ -44,6 +44,7 @@
 #include "platform/audio/queue/AudioQueue.h"
 
 namespace platform::http {
+class HlsReadStream;
 class ReadStream;
 class RunLoop;
 }  // namespace platform::http
@@ -268,6 +269,12 @@ private:
 
     // Control and timing (AudioStreamerControl.cpp).
     void internalSeekToTime(double newSeekTime);
+    // Where a seek's download starts and the time its first packet stands for: the byte
+    // offset in the resource, or the HLS segment holding the time.
+    void positionByteSeek(double newSeekTime);
+    void positionHlsSeek(double newSeekTime);
+    platform::http::HlsReadStream* hlsStream() const;
+    void noteHlsDuration();
     bool seekCanBeCarriedOut() const;
     bool bitRateEstimateIsPending() const;
     void applyStartPosition();
@@ -365,6 +372,15 @@ private:
     // An HLS playlist read at the stream's address: its segments are the stream.
     std::optional<std::string> hlsPlaylist;
     bool pendingHlsStream = false;
+    // The length of an on-demand HLS stream, from its playlist; 0 for a live one and any
+    // other resource. It is the duration, and it makes seeks possible without a byte length.
+    // Written on the streaming thread under the streamer lock, read without it.
+    std::atomic<double> hlsDuration{0};
+    // Where the next HLS stream starts reading (the start of the segment holding a seek's
+    // time), and how many packets of that segment come before the time and are dropped.
+    // Guarded by the streamer lock.
+    double hlsStartSeconds = 0;
+    uint64_t packetsToDrop = 0;
     // setStartPosition's position and bit rate, taken by the next start. Guarded by the
     // streamer lock.
     std::optional<std::pair<double, uint32_t>> startPosition;

@@ -178,6 +178,11 @@ void AudioStreamer::handleAudioPackets(
                 if (isFinishing()) return;
                 // Counted above, so that a seek waiting for the bit-rate estimate gets it.
                 if (seekInterruptsBuffering.load()) continue;
+                // Before an HLS seek's time, in the segment that holds it.
+                if (packetsToDrop > 0) {
+                    --packetsToDrop;
+                    continue;
+                }
                 if (packetSize > packetBufferSize) failWithErrorCode(AS_AUDIO_BUFFER_TOO_SMALL);
                 spaceLeft = packetBufferSize - bytesFilled;
             }

@@ -7,6 +7,7 @@
 
 #include "platform/Log.h"
 #include "platform/audio/AudioSession.h"
+#include "platform/http/HlsReadStream.h"
 #include "platform/http/ReadStream.h"
 #include "streaming/AudioStreamer.h"
 
@@ -36,6 +37,7 @@ double AudioStreamer::calculatedBitRate() const {
 }
 
 double AudioStreamer::duration() const {
+    if (const double playlistLength = hlsDuration.load(); playlistLength > 0) return playlistLength;
     const double calculatedBitRateValue = calculatedBitRate();
     const int32_t length = fileLength.load();
     if (calculatedBitRateValue == 0 || length == 0) return 0.0;
@@ -97,7 +99,7 @@ bool AudioStreamer::seekCanBeCarriedOut() const {
     // Once true in a run this stays true: the length and the bit rate are never taken back.
     // While the estimate is pending the loop holds the seek back, but the packets that arrive
     // meanwhile are still counted, so it is carried out within a few packets.
-    return calculatedBitRate() != 0.0 && fileLength.load() > 0;
+    return hlsDuration.load() > 0 || (calculatedBitRate() != 0.0 && fileLength.load() > 0);
 }
 
 bool AudioStreamer::bitRateEstimateIsPending() const {
@@ -153,44 +155,18 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
         return;
     }
 
-    // Proportional position in the audio data.
-    const int32_t length = fileLength.load();
-    const int32_t offset = dataOffset.load();
-    seekByteOffset = saturatingTruncate<int32_t>(offset + (newSeekTime / duration()) *
-                                                              (double(length) - double(offset)));
-
-    // Not closer to the end than two buffers. Compared unsigned, so a negative offset takes the
-    // limit, and a negative limit (a resource shorter than two buffers) never applies.
-    const auto limit = static_cast<int32_t>(int64_t(length) - 2 * int64_t(packetBufferSize));
-    if (static_cast<uint32_t>(seekByteOffset) > static_cast<uint32_t>(limit)) {
-        seekByteOffset = limit;
+    packetsToDrop = 0;
+    if (hlsDuration.load() > 0) {
+        positionHlsSeek(newSeekTime);
+    } else {
+        positionByteSeek(newSeekTime);
     }
 
-    seekTime = newSeekTime;
     // Paused, or still loading the position of a seek made while paused.
     const AudioStreamerState before = state_.load();
     seekWhilePaused =
         before == AS_STATE_PAUSED || (seekWhilePaused && before == AS_STATE_WAITING_FOR_DATA);
     endOfStreamWhilePaused = false;
-
-    // Where the parser knows the exact start of the packet, start there and correct the time.
-    const double calculatedBitRateValue = calculatedBitRate();
-    if (packetDuration.load() > 0 && calculatedBitRateValue > 0 && audioFileStream) {
-        const int64_t seekPacket =
-            saturatingTruncate<int64_t>(std::floor(newSeekTime / packetDuration.load()));
-        uint32_t ioFlags = 0;
-        int64_t packetAlignedByteOffset = 0;
-        err = audio::AudioFileStreamSeek(audioFileStream, seekPacket, &packetAlignedByteOffset,
-                                         &ioFlags);
-        const int64_t alignedPosition = int64_t(offset) + packetAlignedByteOffset;
-        if (!err && !(ioFlags & audio::kAudioFileStreamSeekFlag_OffsetIsEstimated) &&
-            packetAlignedByteOffset >= 0 && alignedPosition <= INT32_MAX) {
-            const int64_t bytesBetween = int64_t(seekByteOffset - offset) - packetAlignedByteOffset;
-            seekTime += double(bytesBetween) * -8.0 / calculatedBitRateValue;
-            seekByteOffset = static_cast<int32_t>(alignedPosition);
-        }
-        // A failed or estimated parser seek is no error: the proportional offset stands.
-    }
 
     // A paused position shows where playing will resume, not where it was paused.
     if (seekWhilePaused) lastProgress = seekTime;
@@ -221,6 +197,66 @@ void AudioStreamer::internalSeekToTime(double newSeekTime) {
     // The result needs no check: without a stream the loop's next run reports that nothing is
     // scheduled, and the thread cleans up.
     (void)openReadStream();
+}
+
+void AudioStreamer::positionByteSeek(double newSeekTime) {
+    // Proportional position in the audio data.
+    const int32_t length = fileLength.load();
+    const int32_t offset = dataOffset.load();
+    seekByteOffset = saturatingTruncate<int32_t>(offset + (newSeekTime / duration()) *
+                                                              (double(length) - double(offset)));
+
+    // Not closer to the end than two buffers. Compared unsigned, so a negative offset takes the
+    // limit, and a negative limit (a resource shorter than two buffers) never applies.
+    const auto limit = static_cast<int32_t>(int64_t(length) - 2 * int64_t(packetBufferSize));
+    if (static_cast<uint32_t>(seekByteOffset) > static_cast<uint32_t>(limit)) {
+        seekByteOffset = limit;
+    }
+
+    seekTime = newSeekTime;
+    // Where the parser knows the exact start of the packet, start there and correct the time.
+    const double calculatedBitRateValue = calculatedBitRate();
+    if (packetDuration.load() > 0 && calculatedBitRateValue > 0 && audioFileStream) {
+        const int64_t seekPacket =
+            saturatingTruncate<int64_t>(std::floor(newSeekTime / packetDuration.load()));
+        uint32_t ioFlags = 0;
+        int64_t packetAlignedByteOffset = 0;
+        err = audio::AudioFileStreamSeek(audioFileStream, seekPacket, &packetAlignedByteOffset,
+                                         &ioFlags);
+        const int64_t alignedPosition = int64_t(offset) + packetAlignedByteOffset;
+        if (!err && !(ioFlags & audio::kAudioFileStreamSeekFlag_OffsetIsEstimated) &&
+            packetAlignedByteOffset >= 0 && alignedPosition <= INT32_MAX) {
+            const int64_t bytesBetween = int64_t(seekByteOffset - offset) - packetAlignedByteOffset;
+            seekTime += double(bytesBetween) * -8.0 / calculatedBitRateValue;
+            seekByteOffset = static_cast<int32_t>(alignedPosition);
+        }
+        // A failed or estimated parser seek is no error: the proportional offset stands.
+    }
+}
+
+void AudioStreamer::positionHlsSeek(double newSeekTime) {
+    // Not closer to the end than a little audio, so that the seek has something to play.
+    const double target = std::min(newSeekTime, std::max(0.0, hlsDuration.load() - 0.5));
+    platform::http::HlsReadStream* hls = hlsStream();
+    const double segmentStart = hls ? hls->segmentStartAt(target) : 0.0;
+    // The segment is read from its start; its packets before the time are dropped as they
+    // come, so playback resumes within a packet of it.
+    const double packet = packetDuration.load();
+    if (packet > 0 && target > segmentStart) {
+        packetsToDrop = saturatingTruncate<uint64_t>(std::floor((target - segmentStart) / packet));
+    }
+    hlsStartSeconds = segmentStart;
+    seekTime = segmentStart + double(packetsToDrop) * packet;
+    // The parser's state belongs to the segment before: it starts afresh on the new one.
+    discontinuous = true;
+}
+
+platform::http::HlsReadStream* AudioStreamer::hlsStream() const {
+    return hlsPlaylist ? dynamic_cast<platform::http::HlsReadStream*>(stream.get()) : nullptr;
+}
+
+void AudioStreamer::noteHlsDuration() {
+    if (platform::http::HlsReadStream* hls = hlsStream()) hlsDuration.store(hls->duration());
 }
 
 void AudioStreamer::pause() {

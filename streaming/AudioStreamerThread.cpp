@@ -125,6 +125,7 @@ void AudioStreamer::startInternal() {
         loop = platform::http::RunLoop::current();
         runLoop = loop;
         resetPlaylist();
+        hlsDuration.store(0);
         opened = openReadStream();
     }
 
@@ -191,6 +192,8 @@ void AudioStreamer::cleanUpStreamingThread() {
         endOfStreamWhilePaused = false;
         requestedByteOffset.reset();
         seekWaitsForFormat = false;
+        hlsStartSeconds = 0;
+        packetsToDrop = 0;
         resetPlaylist();
         // The next run starts a new parser at byte 0: whatever gap this run was waiting to
         // bridge is gone with it.
@@ -252,7 +255,8 @@ bool AudioStreamer::openReadStream() {
 
     const std::string address = streamURL.empty() ? url : streamURL;
     if (hlsPlaylist) {
-        stream = std::make_unique<platform::http::HlsReadStream>(address, *hlsPlaylist, options);
+        stream = std::make_unique<platform::http::HlsReadStream>(address, *hlsPlaylist, options,
+                                                                 hlsStartSeconds);
     } else {
         stream = platform::http::ReadStream::create(address, options);
     }
@@ -395,6 +399,7 @@ void AudioStreamer::handleBytesAvailable() {
                                   streamURL, headerNamed(*httpHeaders_, "Content-Type"));
             if (!readingPlaylist) {
                 if (seekByteOffset == 0) fileLength.store(fileLengthFromHeaders(*httpHeaders_));
+                noteHlsDuration();
                 noteStationHeaders(*httpHeaders_);
             }
         }

@@ -80,6 +80,12 @@ double HlsReadStream::duration() const {
     return media_ && media_->ended ? media_->totalDuration() : 0;
 }
 
+double HlsReadStream::segmentStartAt(double seconds) const {
+    double start = 0;
+    if (media_ && media_->ended) (void)media_->segmentAt(std::max(0.0, seconds), &start);
+    return start;
+}
+
 void HlsReadStream::keepScheduled() {
     // A scheduled stream keeps its loop running until it is closed, also between downloads
     // and after its end: a timer that never comes due stands for it.

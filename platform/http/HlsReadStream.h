@@ -47,6 +47,9 @@ public:
 
     // The media playlist's length, on demand; 0 for a live one or before it is known.
     double duration() const;
+    // Where the segment holding `seconds` begins, on demand (the start time a stream reading
+    // from that segment is opened with); 0 before the playlist is known.
+    double segmentStartAt(double seconds) const;
     // Segments read so far, for tests and logs.
     size_t segmentsRead() const { return segmentsRead_; }
 

@@ -51,23 +51,6 @@ protected:
         server->serve(path, Response::file(file));
     }
 
-    // Where the audio after the last seek begins, in reference time: the tail of the capture is
-    // found in the reference, then followed back while it matches.
-    std::optional<double> resumedAt(const Pcm& capture, const Pcm& reference) {
-        const long step = 256;
-        const float tolerance = std::max(GetParam().tolerance, GetParam().seekTolerance);
-        const size_t tailStart = capture.frames() - size_t(capture.sampleRate) / 4;
-        const auto d = findOffset(capture, reference, tailStart, 4096, -long(capture.frames()),
-                                  long(reference.frames()), tolerance);
-        if (!d) return std::nullopt;
-        size_t first = tailStart;
-        while (first >= size_t(step) && maxDifference(capture, reference, first - size_t(step),
-                                                      size_t(step), *d) <= tolerance) {
-            first -= size_t(step);
-        }
-        return double(long(first) + *d) / capture.sampleRate;
-    }
-
     std::string file;
     std::string path;
 };
@@ -129,7 +112,8 @@ TEST_P(FormatsTest, SeeksLandWithinAPacketOfTheTarget) {
         auto sink = lastSink();
         const Pcm capture = captured(*sink);
         const Pcm reference = referenceDecode(file, capture.sampleRate, capture.channels);
-        const auto resumed = resumedAt(capture, reference);
+        const auto resumed =
+            resumedAt(capture, reference, std::max(GetParam().tolerance, GetParam().seekTolerance));
         ASSERT_TRUE(resumed);
         const double packet = double(GetParam().packetFrames) / capture.sampleRate;
         std::printf("%s: seek to %.3f s resumed at %.3f s, progress %.3f s\n", GetParam().fixture,

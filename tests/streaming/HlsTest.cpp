@@ -78,6 +78,58 @@ TEST_P(OnDemandHlsTest, SegmentsPlayAsOneStream) {
     std::printf("%s: start to PLAYING %.1f ms\n", name.c_str(), toPlaying);
 }
 
+// On demand the playlist gives the duration, and a seek reads from the segment holding the
+// time: that segment is the next one requested, and playback resumes within a packet of the
+// time (the segment's packets before it are dropped), back and ahead alike.
+TEST_P(OnDemandHlsTest, SeeksReadTheSegmentHoldingTheTime) {
+    const std::string name = GetParam();
+    const std::vector<std::string> segments = serveFolder(name);
+    const auto playlist = platform::http::parseHlsPlaylist(
+        readFile(fixturePath(name + "/index.m3u8")), "http://127.0.0.1/hls/" + name + "/");
+    ASSERT_TRUE(playlist.media);
+    const double length = playlist.media->totalDuration();
+    useCapture(8);
+    auto streamer = makeStreamer("/hls/" + name + "/index.m3u8");
+    StateHistory history(*mainQueue, streamer);
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->progress() > 2.0; }));
+    EXPECT_DOUBLE_EQ(streamer->duration(), length);
+    const Pcm reference = referenceDecode(fixturePath(name + "/index.m3u8"), 44100, 2);
+    for (const double target : {13.3, 5.1, 9.9}) {
+        SCOPED_TRACE(target);
+        double segmentStart = 0;
+        const size_t segment = *playlist.media->segmentAt(target, &segmentStart);
+        const size_t requestsBefore = server->requests().size();
+        streamer->seekToTime(target);
+        ASSERT_TRUE(runUntil([&] {
+            return streamer->isPlaying() && std::abs(streamer->progress() - target) < 0.5;
+        })) << history.describe()
+            << " error " << streamer->errorCode() << " progress " << streamer->progress();
+        const uint64_t after = lastSink()->consumedCount();
+        ASSERT_TRUE(runUntil([&] { return lastSink()->consumedCount() > after + 22050; }));
+        const double progress = streamer->progress();
+        streamer->pause();
+
+        const auto requests = server->requests();
+        ASSERT_GT(requests.size(), requestsBefore);
+        EXPECT_EQ(requests[requestsBefore].path, "/hls/" + name + "/" + segments[segment]);
+        const auto resumed = resumedAt(captured(*lastSink()), reference, 1e-4f);
+        ASSERT_TRUE(resumed);
+        const double packet = 1024.0 / 44100;
+        std::printf("%s: seek to %.3f s (segment from %.3f s) resumed at %.3f s, progress %.3f s\n",
+                    name.c_str(), target, segmentStart, *resumed, progress);
+        // The decoder needs a packet after the jump before its output is the stream's.
+        EXPECT_GE(*resumed, target - packet - 0.01);
+        EXPECT_LE(*resumed, target + 2 * packet + 0.01);
+        EXPECT_GE(progress, *resumed - packet);
+        EXPECT_LE(progress, *resumed + 2.0);
+        streamer->pause();
+    }
+    streamer->stop();
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, OnDemandHlsTest, ::testing::Values("hls-adts", "hls-ts"),
                          [](const auto& info) {
                              return std::string(info.index ? "TransportStream" : "Adts");

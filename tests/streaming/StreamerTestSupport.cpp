@@ -122,6 +122,20 @@ Pcm captured(const audio::CaptureAudioSink& sink) {
     return ::testing::AssertionSuccess() << "offset " << *d << ", max difference " << worst;
 }
 
+std::optional<double> resumedAt(const Pcm& capture, const Pcm& reference, float tolerance) {
+    const long step = 256;
+    const size_t tailStart = capture.frames() - size_t(capture.sampleRate) / 4;
+    const auto d = findOffset(capture, reference, tailStart, 4096, -long(capture.frames()),
+                              long(reference.frames()), tolerance);
+    if (!d) return std::nullopt;
+    size_t first = tailStart;
+    while (first >= size_t(step) &&
+           maxDifference(capture, reference, first - size_t(step), size_t(step), *d) <= tolerance) {
+        first -= size_t(step);
+    }
+    return double(long(first) + *d) / capture.sampleRate;
+}
+
 std::string mp3Caf(const std::vector<std::string>& packets) {
     std::string desc;
     const double rate = 44100;

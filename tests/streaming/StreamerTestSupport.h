@@ -167,6 +167,9 @@ Pcm captured(const audio::CaptureAudioSink& sink);
 // `endPadding` at the end is covered.
 ::testing::AssertionResult sameAudio(const Pcm& capture, const Pcm& reference,
                                      float tolerance = 1e-4f, long endPadding = 1152);
+// Where the audio after a capture's last jump begins, in reference seconds: the capture's last
+// quarter second is found in the reference, then followed back while it matches.
+std::optional<double> resumedAt(const Pcm& capture, const Pcm& reference, float tolerance);
 // "POS SIZE" per packet, from the fixture script's FILE.packets.
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
 // A CAF of 44.1 kHz stereo MP3 packets, these bytes each, its packet table ahead of the data.
