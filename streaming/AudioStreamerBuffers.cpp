@@ -409,11 +409,18 @@ void AudioStreamer::handleBufferCompleteForQueue(audio::AudioQueueRef /*inAQ*/,
         return;
     }
 
+    int32_t stillUsed = 0;
     {
         std::lock_guard buffersLock(queueBuffersMutex);
         inuse[bufIndex] = false;
-        buffersUsed.fetch_sub(1);
+        stillUsed = buffersUsed.fetch_sub(1) - 1;
     }
+    // The buffers come back in the order they were queued, so a streaming thread waiting for
+    // one waits on a full ring. It is woken once a few are free, and fills them in one go:
+    // woken for every buffer, a fast decoder and the download would hand each 2 KB buffer to
+    // each other with two context switches. The rest of the ring still holds what plays
+    // meanwhile.
+    if (stillUsed > int32_t(kAQBufferCount - kRefillBatch)) return;
     // Signalled after the unlock: a streaming thread woken while this thread still held the
     // mutex would only go back to sleep on it, two context switches per returned buffer.
     // The condition lives as long as the streamer, which outlives every callback of its queues.
