@@ -102,7 +102,7 @@ enum AudioStreamerErrorCode : int32_t {
 
 // The buffer ring.
 constexpr uint32_t kAQBufferCount = 16;            // buffers in the ring
-constexpr uint32_t kRefillBatch = 4;               // free buffers that wake a full ring's filler
+constexpr uint32_t kRefillBatch = 8;               // free buffers that wake a full ring's filler
 constexpr uint32_t kAQDefaultBufSize = 2048;       // bytes per buffer when the parser gives no size
 constexpr uint32_t kAQPacketDescCapacity = 512;    // packet descriptions per buffer
 constexpr uint64_t kBitRateSamplePackets = 5000;   // described packets summed for the estimate

@@ -416,7 +416,7 @@ void AudioStreamer::handleBufferCompleteForQueue(audio::AudioQueueRef /*inAQ*/,
         stillUsed = buffersUsed.fetch_sub(1) - 1;
     }
     // The buffers come back in the order they were queued, so a streaming thread waiting for
-    // one waits on a full ring. It is woken once a few are free, and fills them in one go:
+    // one waits on a full ring. It is woken once half of them are free, and fills them in one go:
     // woken for every buffer, a fast decoder and the download would hand each 2 KB buffer to
     // each other with two context switches. The rest of the ring still holds what plays
     // meanwhile.
