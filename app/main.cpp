@@ -57,5 +57,7 @@ int main(int argc, char** argv) {
 
     Application application(argc, argv, /*remembersBetweenRuns=*/true);
     application.launch(headlessDemoAddresses(*demo));
+    // As in the headless run: the live screen reads songURL half a second after launch.
+    if (!demo->liveURL.empty()) application.delegate().setSongURL(demo->liveURL);
     return application.exec();
 }

@@ -121,6 +121,44 @@ bool StationChild::waitReady(Clock::duration timeout) {
     return std::sscanf(text.c_str(), "ready live=%u web=%u", &livePort, &webPort) == 2;
 }
 
+XvfbChild::XvfbChild() {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    stdout_ = out[0];
+    try {
+        // -displayfd: the server picks a free display and writes its number once it listens.
+        pid_ = spawn("/usr/bin/Xvfb",
+                     {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"}, {},
+                     out[1], quiet);
+    } catch (const std::runtime_error&) {
+        pid_ = -1;
+    }
+    ::close(out[1]);
+    ::close(quiet);
+}
+
+XvfbChild::~XvfbChild() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        if (!reap(pid_, Clock::now() + 10s)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    ::close(stdout_);
+}
+
+bool XvfbChild::waitReady(Clock::duration timeout) {
+    if (pid_ <= 0) return false;
+    const auto deadline = Clock::now() + timeout;
+    std::string text;
+    while (text.find('\n') == std::string::npos) {
+        if (!readSome(stdout_, text, deadline) || Clock::now() >= deadline) return false;
+    }
+    return std::sscanf(text.c_str(), "%u", &number_) == 1;
+}
+
 std::string StationChild::liveURL() const {
     return "http://127.0.0.1:" + std::to_string(livePort) + "/";
 }

@@ -43,6 +43,26 @@ private:
     std::filesystem::path logPath_;
 };
 
+// A private X server (Xvfb) on a display number it chooses itself, for a window to appear on.
+// Stopped when destroyed.
+class XvfbChild {
+public:
+    XvfbChild();
+    ~XvfbChild();
+    XvfbChild(const XvfbChild&) = delete;
+    XvfbChild& operator=(const XvfbChild&) = delete;
+
+    // Waits until the server takes connections; false if it could not start.
+    bool waitReady(Clock::duration timeout = 20s);
+    // ":N", for DISPLAY.
+    std::string display() const { return ":" + std::to_string(number_); }
+
+private:
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    unsigned number_ = 0;
+};
+
 struct ProgramRun {
     std::optional<int> exitStatus;  // nothing when it had to be killed at the deadline
     std::string output;             // stdout and stderr together, in order

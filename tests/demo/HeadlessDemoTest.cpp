@@ -75,6 +75,26 @@ TEST(HeadlessDemo, ReportsPlayingSponsorAndProgrammes) {
     EXPECT_TRUE(std::filesystem::exists(data.path() / "OstraRadio" / "SongList.XML"));
 }
 
+// The station options are the window's too: the live tab plays the stream it is given.
+TEST(HeadlessDemo, TheWindowPlaysTheGivenLiveStream) {
+    StationChild station;
+    ASSERT_TRUE(station.waitReady()) << station.log();
+    // A real display: without one (or on the offscreen platform) the program runs headless.
+    XvfbChild display;
+    if (!display.waitReady()) GTEST_SKIP() << "Xvfb did not start (scripts/install-deps.sh)";
+    TemporaryFolder data;
+    std::vector<std::string> arguments = demoArguments(station, "");
+    arguments.erase(arguments.begin(), arguments.begin() + 3);  // no --headless, no length
+    // A window never ends by itself: it is stopped once it had time to start the stream.
+    const ProgramRun run = runProgram(
+        OSTRA_APP_BINARY, arguments, 4s,
+        {"DISPLAY=" + display.display(), "QT_QPA_PLATFORM=xcb",
+         "XDG_DATA_HOME=" + data.path().string(), "XDG_CONFIG_HOME=" + data.path().string(),
+         "XDG_CACHE_HOME=" + data.path().string()});
+    EXPECT_NE(station.log().find("live from"), std::string::npos) << station.log() << "\n"
+                                                                  << run.output;
+}
+
 // With no station answering, the demo still ends on time, but says that nothing played and
 // fails, so a broken set-up is never reported as a working one.
 TEST(HeadlessDemo, FailsWhenTheStationIsAway) {
