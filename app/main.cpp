@@ -8,6 +8,7 @@
 
 #include "app/Application.h"
 #include "app/HeadlessDemo.h"
+#include "platform/AllocatorArenas.h"
 #include "platform/http/Networking.h"
 #include "screens/StationAddresses.h"
 #if OSTRA_HAVE_AUDIO
@@ -40,6 +41,7 @@ bool answeredInformationRequest(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (answeredInformationRequest(argc, argv)) return 0;
+    platform::useOneAllocatorArena();
     // Before any thread starts: the feed refresh and the streamers load over the network from
     // threads of their own.
     platform::initNetworking();

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AllocatorArenas.h"
 #include "platform/Files.h"
 #include "platform/MainQueue.h"
 #include "platform/ui/QtMainQueue.h"
@@ -58,6 +59,8 @@ std::string feedOf(size_t programmes) {
 }
 
 int runOneSize(size_t programmes) {
+    // As the app's main does.
+    platform::useOneAllocatorArena();
     // Offscreen unless told otherwise (under Xvfb, QT_QPA_PLATFORM=xcb shows the real path).
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
