@@ -76,6 +76,26 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args,
     return pid;
 }
 
+// SIGTERM, then SIGKILL if it has not ended within ten seconds.
+void stopChild(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    if (!reap(pid, Clock::now() + 10s)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+// The first line a child writes on `fd`, read until `timeout`; nothing if it ended first.
+std::optional<std::string> firstLine(int fd, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string text;
+    while (text.find('\n') == std::string::npos) {
+        if (!readSome(fd, text, deadline) || Clock::now() >= deadline) return std::nullopt;
+    }
+    return text;
+}
+
 std::string readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -100,25 +120,15 @@ StationChild::StationChild() {
 }
 
 StationChild::~StationChild() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        if (!reap(pid_, Clock::now() + 10s)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
+    stopChild(pid_);
     ::close(stdout_);
     std::error_code ignored;
     std::filesystem::remove(logPath_, ignored);
 }
 
 bool StationChild::waitReady(Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::string text;
-    while (text.find('\n') == std::string::npos) {
-        if (!readSome(stdout_, text, deadline) || Clock::now() >= deadline) return false;
-    }
-    return std::sscanf(text.c_str(), "ready live=%u web=%u", &livePort, &webPort) == 2;
+    const std::optional<std::string> line = firstLine(stdout_, timeout);
+    return line && std::sscanf(line->c_str(), "ready live=%u web=%u", &livePort, &webPort) == 2;
 }
 
 XvfbChild::XvfbChild() {
@@ -139,24 +149,14 @@ XvfbChild::XvfbChild() {
 }
 
 XvfbChild::~XvfbChild() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        if (!reap(pid_, Clock::now() + 10s)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
+    stopChild(pid_);
     ::close(stdout_);
 }
 
 bool XvfbChild::waitReady(Clock::duration timeout) {
     if (pid_ <= 0) return false;
-    const auto deadline = Clock::now() + timeout;
-    std::string text;
-    while (text.find('\n') == std::string::npos) {
-        if (!readSome(stdout_, text, deadline) || Clock::now() >= deadline) return false;
-    }
-    return std::sscanf(text.c_str(), "%u", &number_) == 1;
+    const std::optional<std::string> line = firstLine(stdout_, timeout);
+    return line && std::sscanf(line->c_str(), "%u", &number_) == 1;
 }
 
 std::string StationChild::liveURL() const {

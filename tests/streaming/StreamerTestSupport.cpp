@@ -136,6 +136,19 @@ std::optional<double> resumedAt(const Pcm& capture, const Pcm& reference, float 
     return double(long(first) + *d) / capture.sampleRate;
 }
 
+::testing::AssertionResult landedWithinAPacket(double target, double resumed, double progress,
+                                               double packetSeconds) {
+    if (resumed < target - packetSeconds - 0.01 || resumed > target + 2 * packetSeconds + 0.01) {
+        return ::testing::AssertionFailure()
+               << "resumed at " << resumed << " s for a seek to " << target << " s";
+    }
+    if (progress < resumed - packetSeconds || progress > resumed + 2.0) {
+        return ::testing::AssertionFailure()
+               << "progress " << progress << " s after resuming at " << resumed << " s";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::string mp3Caf(const std::vector<std::string>& packets) {
     std::string desc;
     const double rate = 44100;

@@ -170,6 +170,11 @@ Pcm captured(const audio::CaptureAudioSink& sink);
 // Where the audio after a capture's last jump begins, in reference seconds: the capture's last
 // quarter second is found in the reference, then followed back while it matches.
 std::optional<double> resumedAt(const Pcm& capture, const Pcm& reference, float tolerance);
+// A seek to `target` landed within a packet: the audio resumed between a packet before it and
+// two after (the decoder may need a packet after the jump before its output is the file's),
+// and the progress counts on from where it resumed.
+::testing::AssertionResult landedWithinAPacket(double target, double resumed, double progress,
+                                               double packetSeconds);
 // "POS SIZE" per packet, from the fixture script's FILE.packets.
 std::vector<std::pair<int64_t, int64_t>> packetList(const std::string& fixture);
 // A CAF of 44.1 kHz stereo MP3 packets, these bytes each, its packet table ahead of the data.
