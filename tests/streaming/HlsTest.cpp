@@ -126,6 +126,42 @@ TEST_P(OnDemandHlsTest, SeeksReadTheSegmentHoldingTheTime) {
     EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
 }
 
+// A programme resumed at a position (after its download failed) starts there in HLS too: the
+// segment holding the position is read next, and nothing before the position plays.
+TEST_P(OnDemandHlsTest, ARunStartedAtAPositionPlaysFromThere) {
+    const std::string name = GetParam();
+    const std::vector<std::string> segments = serveFolder(name);
+    useCapture(8);
+    auto streamer = makeStreamer("/hls/" + name + "/index.m3u8");
+    const double target = 9.5;
+    streamer->setStartPosition(target, 128000);
+    streamer->start();
+    ASSERT_TRUE(runUntil([&] { return streamer->isPlaying() && streamer->progress() > target; }))
+        << "error " << streamer->errorCode() << " progress " << streamer->progress();
+    const uint64_t after = lastSink()->consumedCount();
+    ASSERT_TRUE(runUntil([&] { return lastSink()->consumedCount() > after + 22050; }));
+    const double progress = streamer->progress();
+    streamer->stop();
+    ASSERT_TRUE(waitForIdle(*streamer));
+    EXPECT_EQ(streamer->errorCode(), AS_NO_ERROR);
+
+    // The first segment brings the format; the next one read is the one holding 9.5 s.
+    const std::vector<std::string> requested = segmentRequests();
+    ASSERT_GE(requested.size(), 2u);
+    EXPECT_EQ(requested[1], "/hls/" + name + "/" + segments[4]);
+    const Pcm capture = captured(*lastSink());
+    const Pcm reference = referenceDecode(fixturePath(name + "/index.m3u8"), 44100, 2);
+    const auto resumed = resumedAt(capture, reference, 1e-4f);
+    ASSERT_TRUE(resumed);
+    EXPECT_TRUE(landedWithinAPacket(target, *resumed, progress, 1024.0 / 44100));
+    // Nothing before the position was played: the capture holds what played since (and what
+    // the sink held when stopped), not the first segment's audio.
+    const double captured = double(capture.frames()) / 44100;
+    std::printf("%s: started at %.1f s, resumed at %.3f s, progress %.3f s, captured %.3f s\n",
+                name.c_str(), target, *resumed, progress, captured);
+    EXPECT_LT(captured, progress - target + 1.5);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, OnDemandHlsTest, ::testing::Values("hls-adts", "hls-ts"),
                          [](const auto& info) {
                              return std::string(info.index ? "TransportStream" : "Adts");
