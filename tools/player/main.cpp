@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     std::optional<double> seekRequestedAt;
     std::optional<double> seekPlayingAt;
     bool seekLeftPlaying = false;
+    double seekTarget = 0;
     std::shared_ptr<platform::Timer> seekTimer;
     const auto token = platform::NotificationCenter::defaultCenter().addObserver(
         ASStatusChangedNotification, streamer.get(), [&](const platform::Notification&) {
@@ -215,7 +216,12 @@ int main(int argc, char** argv) {
                         AudioStreamer::stateName(state));
             if (state == AS_STATE_PLAYING) {
                 if (!playingAt) playingAt = secondsSinceStart();
-                if (seekRequestedAt && seekLeftPlaying && !seekPlayingAt) {
+                // The notification carries no state, so a seek that is back to PLAYING before
+                // the main thread hears of its first change is never seen to leave PLAYING;
+                // the position it reports then tells that it was carried out.
+                const bool seekCarriedOut =
+                    seekLeftPlaying || streamer->progress() >= seekTarget - 1.0;
+                if (seekRequestedAt && seekCarriedOut && !seekPlayingAt) {
                     seekPlayingAt = secondsSinceStart();
                 }
                 if (!seekDone) {
@@ -225,7 +231,8 @@ int main(int argc, char** argv) {
                     seekTimer =
                         mainQueue->scheduleTimer(options.seekDelay, false, [&](platform::Timer&) {
                             seekRequestedAt = secondsSinceStart();
-                            streamer->seekToTime(*options.seekTo);
+                            seekTarget = *options.seekTo;
+                            streamer->seekToTime(seekTarget);
                         });
                 }
             }
@@ -257,6 +264,7 @@ int main(int argc, char** argv) {
         seekRequestedAt = secondsSinceStart();
         seekPlayingAt.reset();
         seekLeftPlaying = false;
+        seekTarget = target;
         streamer->seekToTime(target);
     };
 
