@@ -6,6 +6,7 @@
 
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -59,6 +60,31 @@ HTMLParse parseHTML(const std::string& text) {
     parse.doc.reset(context->myDoc);
     context->myDoc = nullptr;
     return parse;
+}
+
+// As xmlReadMemory, but through the push parser, a block at a time: xmlReadMemory first
+// copies the whole input into a buffer of its own, which grows by doubling, so a 2.6 MB feed
+// would hold 4 MB more while its tree is built. The push parser keeps only what it has not
+// parsed yet.
+xmlhandles::DocPtr readInBlocks(std::string_view data) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    xmlhandles::ParserCtxtPtr context(
+        xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr));
+    if (!context) return nullptr;
+    xmlCtxtUseOptions(context.get(), kCXMLParseOptions);
+    for (std::size_t offset = 0; offset < data.size(); offset += kBlock) {
+        const std::size_t length = std::min(kBlock, data.size() - offset);
+        if (xmlParseChunk(context.get(), data.data() + offset, static_cast<int>(length), 0) !=
+                XML_ERR_OK &&
+            !context->wellFormed) {
+            break;
+        }
+    }
+    xmlParseChunk(context.get(), nullptr, 0, 1);
+    xmlhandles::DocPtr doc(context->myDoc);
+    context->myDoc = nullptr;
+    if (!context->wellFormed) doc.reset();
+    return doc;
 }
 
 // Refuses a document whose entities could blow a string value up (see EntityExpansionGuard).
@@ -115,8 +141,7 @@ std::unique_ptr<CXMLDocument> CXMLDocument::initWithData(std::string_view data,
     xmlhandles::DocPtr doc;
     // libxml2 takes an int length: a larger buffer is refused rather than cut short.
     if (!data.empty() && data.size() <= static_cast<std::size_t>(INT_MAX)) {
-        doc.reset(xmlReadMemory(data.data(), static_cast<int>(data.size()), nullptr, nullptr,
-                                kCXMLParseOptions));
+        doc = readInBlocks(data);
     }
     doc = guarded(std::move(doc));
     if (!doc) {

@@ -77,10 +77,18 @@ private:
     std::unordered_set<const xmlEntity*> expanding_;
 };
 
+// A reference to an entity nobody declared expands to nothing, and predefined entities never
+// stay in the tree as references: without declarations there is nothing to count, and a large
+// feed need not be walked at all.
+bool declaresEntities(const xmlDoc* doc) {
+    return (doc->intSubset != nullptr && doc->intSubset->entities != nullptr) ||
+           (doc->extSubset != nullptr && doc->extSubset->entities != nullptr);
+}
+
 }  // namespace
 
 std::uint64_t entityExpansionBytes(xmlDoc* doc, std::uint64_t budget) {
-    if (doc == nullptr) return 0;
+    if (doc == nullptr || !declaresEntities(doc)) return 0;
     if (budget == std::numeric_limits<std::uint64_t>::max()) --budget;
     ExpansionCounter counter(doc, budget);
     return counter.walk(doc->children, false, 0);

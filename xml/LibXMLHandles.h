@@ -3,6 +3,7 @@
 // exception thrown half-way) frees them exactly once.
 
 #include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlmemory.h>
 #include <libxml/xpath.h>
@@ -27,6 +28,11 @@ struct HTMLParserCtxtDeleter {
     void operator()(htmlParserCtxt* context) const { htmlFreeParserCtxt(context); }
 };
 using HTMLParserCtxtPtr = std::unique_ptr<htmlParserCtxt, HTMLParserCtxtDeleter>;
+
+struct ParserCtxtDeleter {
+    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+};
+using ParserCtxtPtr = std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter>;
 
 struct XPathContextDeleter {
     void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }

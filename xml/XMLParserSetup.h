@@ -15,4 +15,8 @@ void initXMLParser();
 // load external entities), XML_PARSE_DTDLOAD / DTDATTR / DTDVALID (they fetch the external
 // subset), XML_PARSE_HUGE (it lifts libxml2's limits on depth and text size) and
 // XML_PARSE_XINCLUDE. NONET keeps the network off even if one of those were added later.
-inline constexpr int kCXMLParseOptions = XML_PARSE_NONET;
+// COMPACT keeps short texts inside their nodes instead of a block of their own: safe because
+// the model only ever reads a tree, never changes it.
+// COMPACT keeps short texts inside their nodes instead of a block of their own: safe because
+// the model only ever reads a tree, never changes it.
+inline constexpr int kCXMLParseOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;

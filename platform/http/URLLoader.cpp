@@ -12,8 +12,27 @@ namespace {
 struct Body {
     std::string bytes;
     size_t maxBytes;
+    CURL* handle = nullptr;
     bool overflowed = false;
+    bool sized = false;
 };
+
+// A body that grows by doubling holds up to twice its size, and copies itself each time: one
+// block of the announced length is enough. A length beyond the limit (or absurd, when there is
+// none) is not trusted with a reservation; the limit still applies as the bytes come.
+void reserveAnnouncedLength(Body& body) {
+    constexpr curl_off_t kLargestReservation = 16 * 1024 * 1024;
+    body.sized = true;
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(body.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
+            CURLE_OK ||
+        announced <= 0) {
+        return;
+    }
+    const curl_off_t limit =
+        body.maxBytes > 0 ? static_cast<curl_off_t>(body.maxBytes) : kLargestReservation;
+    if (announced <= limit) body.bytes.reserve(static_cast<size_t>(announced));
+}
 
 size_t appendBody(char* data, size_t size, size_t count, void* userData) {
     auto* body = static_cast<Body*>(userData);
@@ -22,6 +41,7 @@ size_t appendBody(char* data, size_t size, size_t count, void* userData) {
         body->overflowed = true;
         return 0;  // aborts the transfer
     }
+    if (!body->sized) reserveAnnouncedLength(*body);
     body->bytes.append(data, n);
     return n;
 }
@@ -41,8 +61,8 @@ LoadResult loadURL(const std::string& url, const LoadOptions& options) {
         result.error = "cannot create a transfer";
         return result;
     }
-    Body body{{}, options.maxBytes};
     CURL* h = curl.get();
+    Body body{{}, options.maxBytes, h};
     http::TransferPolicy policy;
     policy.maxRedirects = options.maxRedirects;
     policy.connectTimeoutMs = options.connectTimeoutMs;

@@ -126,6 +126,12 @@ TEST_F(FeedShapes, UnwrappableNodeChangesNothing) {
         channelWith("<item><title>News<?render bold?></title><enclosure url=\"u1\"/></item>"));
 }
 
+// Among an item's children too, where the authors are looked for.
+TEST_F(FeedShapes, UnwrappableNodeBesideTheAuthorChangesNothing) {
+    expectCachedFeedChangesNothing(channelWith(
+        "<item><title>1</title><enclosure url=\"u1\"/><?render bold?><author>A</author></item>"));
+}
+
 // An author with no text has no string value, which fails the attempt.
 TEST_F(FeedShapes, EmptyAuthorChangesNothing) {
     expectCachedFeedChangesNothing(

@@ -48,6 +48,40 @@ TEST_F(CXMLDocumentTest, DataIgnoresOptionsAndLeavesErrorOnSuccess) {
     EXPECT_TRUE(CXMLDocument::initWithData("<a/>", 2));  // the feeds' value
 }
 
+// Bytes are parsed a block at a time: a document several blocks long comes out whole, with a
+// character and a tag split across the blocks' edges, in any encoding the document declares or
+// marks; one that breaks off or goes wrong after the first block is refused.
+TEST_F(CXMLDocumentTest, LongDataParsesWholeAcrossItsBlocks) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><t>";
+    std::string filler(65536 - head.size() - 1, 'x');
+    const std::string utf8 =
+        head + filler + "\xC3\xA9</t><t>" + std::string(70000, 'y') + "</t></r>";
+    auto document = CXMLDocument::initWithData(utf8, 0);
+    ASSERT_TRUE(document);
+    const auto titles = document->nodesForXPath("//t");
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[0]->stringValue(), filler + "\xC3\xA9");
+    EXPECT_EQ(titles[1]->stringValue()->size(), 70000u);
+
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>" +
+                               std::string(100000, 'z') + "\xE9</r>";
+    document = CXMLDocument::initWithData(latin1, 0);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->rootElement()->stringValue(), std::string(100000, 'z') + "\xC3\xA9");
+
+    std::string utf16("\xFF\xFE", 2);
+    for (char c : std::string("<r>") + std::string(40000, 'w') + "</r>") utf16 += {c, '\0'};
+    document = CXMLDocument::initWithData(utf16, 0);
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document->rootElement()->stringValue(), std::string(40000, 'w'));
+
+    diagnostics.clear();
+    EXPECT_EQ(CXMLDocument::initWithData(utf8.substr(0, 100000), 0), nullptr);
+    EXPECT_EQ(CXMLDocument::initWithData(utf8 + "<r/>", 0), nullptr);
+    EXPECT_EQ(CXMLDocument::initWithData(head + filler + "</r>" + std::string(70000, ' '), 0),
+              nullptr);
+}
+
 // The string path clears the caller's error first, then reports a failed XML parse.
 TEST_F(CXMLDocumentTest, StringPathClearsThenReportsError) {
     std::optional<CXMLError> error = kUnrelated;
