@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -52,22 +53,49 @@ inline std::vector<std::vector<uint8_t>> configFragments(std::span<const uint8_t
 inline constexpr uint8_t kSkipMarkMagic[5] = {0x07, 's', 'k', 'i', 'p'};
 inline constexpr size_t kSkipMarkBytes = sizeof kSkipMarkMagic + 4;
 
-inline std::vector<uint8_t> skipMark(uint32_t samples) {
-    std::vector<uint8_t> mark(kSkipMarkBytes);
-    std::memcpy(mark.data(), kSkipMarkMagic, sizeof kSkipMarkMagic);
-    for (int i = 0; i < 4; ++i) mark[5 + size_t(i)] = uint8_t(samples >> (8 * i));
+// A mark is its five bytes of magic and a count, 32 bits little-endian.
+inline std::vector<uint8_t> countMark(const uint8_t (&magic)[5], uint32_t count) {
+    std::vector<uint8_t> mark(sizeof magic + 4);
+    std::memcpy(mark.data(), magic, sizeof magic);
+    for (int i = 0; i < 4; ++i) mark[5 + size_t(i)] = uint8_t(count >> (8 * i));
     return mark;
+}
+
+inline std::optional<uint32_t> countOfMark(const uint8_t (&magic)[5],
+                                           std::span<const uint8_t> packet) {
+    if (packet.size() != sizeof magic + 4 || std::memcmp(packet.data(), magic, sizeof magic) != 0) {
+        return std::nullopt;
+    }
+    uint32_t count = 0;
+    for (int i = 0; i < 4; ++i) count |= uint32_t(packet[5 + size_t(i)]) << (8 * i);
+    return count;
+}
+
+inline std::vector<uint8_t> skipMark(uint32_t samples) {
+    return countMark(kSkipMarkMagic, samples);
 }
 
 // The count of a skip mark; none for any other packet.
 inline std::optional<uint32_t> skipMarkSamples(std::span<const uint8_t> packet) {
-    if (packet.size() != kSkipMarkBytes ||
-        std::memcmp(packet.data(), kSkipMarkMagic, sizeof kSkipMarkMagic) != 0) {
-        return std::nullopt;
-    }
-    uint32_t samples = 0;
-    for (int i = 0; i < 4; ++i) samples |= uint32_t(packet[5 + size_t(i)]) << (8 * i);
-    return samples;
+    return countOfMark(kSkipMarkMagic, packet);
+}
+
+// At the end of a stream whose last packet is padded (Vorbis, Opus): of what the decoder puts
+// out from here on, only this many samples play, counted before any skip; a count of
+// kKeepEverything lifts the limit again. A parser sends a limit before the last page's packets
+// and lifts it after them, so that a stream that goes on after a false end loses nothing.
+// "\x07keep" and the count.
+inline constexpr uint8_t kKeepMarkMagic[5] = {0x07, 'k', 'e', 'e', 'p'};
+inline constexpr size_t kKeepMarkBytes = sizeof kKeepMarkMagic + 4;
+inline constexpr uint32_t kKeepEverything = std::numeric_limits<uint32_t>::max();
+
+inline std::vector<uint8_t> keepMark(uint32_t samples) {
+    return countMark(kKeepMarkMagic, samples);
+}
+
+// The count of a keep mark; none for any other packet.
+inline std::optional<uint32_t> keepMarkSamples(std::span<const uint8_t> packet) {
+    return countOfMark(kKeepMarkMagic, packet);
 }
 
 }  // namespace audio

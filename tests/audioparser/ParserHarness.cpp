@@ -1,5 +1,7 @@
 #include "tests/audioparser/ParserHarness.h"
 
+#include "platform/audio/InBandConfig.h"
+
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -107,8 +109,12 @@ void ParserHarness::onPackets(void* client, uint32_t bytes, uint32_t count, cons
                 r.descriptionOutOfRange = true;
                 continue;
             }
-            r.packets.push_back({{base + d.mStartOffset, base + d.mStartOffset + d.mDataByteSize},
-                                 d.mVariableFramesInPacket});
+            const std::span<const uint8_t> packet(base + d.mStartOffset, d.mDataByteSize);
+            if (const auto keep = audio::keepMarkSamples(packet)) {
+                r.keepMarks.emplace_back(r.packets.size(), *keep);
+                continue;
+            }
+            r.packets.push_back({{packet.begin(), packet.end()}, d.mVariableFramesInPacket});
         }
     } else {
         const uint32_t frame = r.format.mBytesPerFrame;

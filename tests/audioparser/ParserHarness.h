@@ -26,7 +26,10 @@ struct Packet {
 struct Recorded {
     std::vector<uint32_t> notified;  // property ids in the order they came
     std::vector<Packet> packets;     // described packets, in order
-    std::vector<uint8_t> pcm;        // packets without descriptions, concatenated
+    // The end marks among them, kept apart: what the decoder is told to play of a last page,
+    // each with the number of packets recorded before it.
+    std::vector<std::pair<size_t, uint32_t>> keepMarks;
+    std::vector<uint8_t> pcm;  // packets without descriptions, concatenated
     uint32_t pcmCallbacks = 0;
     // Read in the listener, as the engine reads them.
     audio::AudioStreamBasicDescription format{};

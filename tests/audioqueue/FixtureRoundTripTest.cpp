@@ -56,6 +56,7 @@ protected:
 class ExactFixture : public Fixture {};
 class LossyFixture : public Fixture {};
 class DamagedFixture : public Fixture {};
+class PaddedFixture : public Fixture {};
 
 // PCM, ALAC and FLAC: the same samples, from the first to the last.
 TEST_P(ExactFixture, MatchesFfmpegBitForBit) {
@@ -78,6 +79,19 @@ TEST_P(LossyFixture, MatchesFfmpegOnceAligned) {
     const auto alignment = align(trip.played.samples, *trip.reference, channels, 5000);
     EXPECT_EQ(alignment.maxError, 0) << "offset " << alignment.offset;
     EXPECT_EQ(alignment.framesCompared, trip.reference->size() / size_t(channels));
+}
+
+// Vorbis and Opus pad their last packet; the last page's granule position says where the sound
+// ends, and playback ends there, as ffmpeg's does: not one sample more or less.
+TEST_P(PaddedFixture, EndsWhereTheLastGranuleSays) {
+    const auto trip = roundTrip(GetParam());
+    ASSERT_EQ(trip.played.status, noErr);
+    ASSERT_TRUE(trip.reference);
+    const int channels = trip.played.format.channels;
+    ASSERT_GT(channels, 0);
+    const auto alignment = align(trip.played.samples, *trip.reference, channels, 5000);
+    EXPECT_EQ(alignment.maxError, 0);
+    EXPECT_EQ(trip.played.samples.size(), trip.reference->size());
 }
 
 // Junk, corruption and truncation: the queue plays what the parser hands it, and no more than
@@ -113,6 +127,10 @@ INSTANTIATE_TEST_SUITE_P(Generated, LossyFixture,
                                            "adts-lc-mono22k.aac", "aac.caf", "aac.m4a",
                                            "aac-moov-at-end.m4a", "vorbis.ogg",
                                            "vorbis-mono22k.ogg", "opus.opus", "hls-ts.ts"),
+                         testName);
+
+INSTANTIATE_TEST_SUITE_P(Generated, PaddedFixture,
+                         ::testing::Values("vorbis.ogg", "vorbis-mono22k.ogg", "opus.opus"),
                          testName);
 
 INSTANTIATE_TEST_SUITE_P(Generated, DamagedFixture,

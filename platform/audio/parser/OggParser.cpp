@@ -95,6 +95,7 @@ bool OggParser::startLogicalStream(const OggPage& page) {
     serial_ = page.serial;
     codec_ = std::move(codec);
     audioStarted_ = false;
+    lastAudioGranule_.reset();
     forgetPartialPacket();
     nextSequence_.reset();
     return true;
@@ -188,7 +189,11 @@ void OggParser::endPage(const OggPage& page, std::optional<uint64_t> pageOffset)
     }
     if (pagePackets_.empty()) return;
     placeAndLand(page);
+    markEnd(page);
+    const bool carriedAudio = std::any_of(pagePackets_.begin(), pagePackets_.end(),
+                                          [](const PagePacket& p) { return !p.config; });
     emit();
+    if (carriedAudio && page.granule >= 0) lastAudioGranule_ = page.granule;
 }
 
 void OggParser::placeAndLand(const OggPage& page) {
@@ -223,7 +228,29 @@ void OggParser::placeAndLand(const OggPage& page) {
 }
 
 void OggParser::markSkip(size_t beforePacket, uint64_t samples) {
-    const std::vector<uint8_t> mark = skipMark(uint32_t(std::min<uint64_t>(samples, UINT32_MAX)));
+    insertMark(beforePacket, skipMark(uint32_t(std::min<uint64_t>(samples, UINT32_MAX))));
+}
+
+void OggParser::markEnd(const OggPage& page) {
+    // Only where the page before is known, so that the granule positions tell how much of
+    // this page is sound; a stream that is a single page plays whole.
+    if (!(page.flags & kOggLastPage) || page.granule < 0 || !lastAudioGranule_ ||
+        page.granule < *lastAudioGranule_ || !codec_ || !codec_->placesPackets()) {
+        return;
+    }
+    uint64_t kept = 0, dropped = 0;
+    for (const PagePacket& packet : pagePackets_) {
+        if (packet.config) continue;
+        (packet.size > 0 ? kept : dropped) += packet.duration;
+    }
+    const uint64_t sound = uint64_t(page.granule - *lastAudioGranule_);
+    if (kept == 0 || sound < dropped || sound - dropped >= kept) return;
+    const uint64_t keep = sound - dropped;
+    insertMark(0, keepMark(uint32_t(std::min<uint64_t>(keep, kKeepEverything - 1))));
+    insertMark(pagePackets_.size(), keepMark(kKeepEverything));
+}
+
+void OggParser::insertMark(size_t beforePacket, const std::vector<uint8_t>& mark) {
     const PagePacket packet{pageBytes_.size(), uint32_t(mark.size()), 0, true};
     pageBytes_.insert(pageBytes_.end(), mark.begin(), mark.end());
     pagePackets_.insert(pagePackets_.begin() + int64_t(beforePacket), packet);
@@ -251,6 +278,7 @@ void OggParser::discontinuity() {
     pageBytes_.clear();
     pagePackets_.clear();
     nextSequence_.reset();
+    lastAudioGranule_.reset();
     junk_ = 0;
     if (codec_) codec_->restart();
     // The bytes the parser asked for, or bytes from a place it cannot tell.

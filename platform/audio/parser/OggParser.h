@@ -66,6 +66,10 @@ private:
     void placeAndLand(const OggPage& page);
     // Tells the decoder, ahead of the packet, to drop what comes before a seek's target.
     void markSkip(size_t beforePacket, uint64_t samples);
+    // On the last page of a stream: tells the decoder to play no more of the page's packets
+    // than its granule position says, cutting the padding of the last packet.
+    void markEnd(const OggPage& page);
+    void insertMark(size_t beforePacket, const std::vector<uint8_t>& mark);
     void emit();
     void forgetPartialPacket();
 
@@ -73,7 +77,10 @@ private:
     std::optional<uint32_t> serial_;
     std::unique_ptr<OggCodec> codec_;
     bool audioStarted_ = false;  // of the current link
-    unsigned link_ = 0;          // 0: the first link of a chain
+    // The granule position of the last page of the current link that carried audio packets,
+    // since it began or since the last jump.
+    std::optional<int64_t> lastAudioGranule_;
+    unsigned link_ = 0;  // 0: the first link of a chain
     std::optional<uint32_t> nextSequence_;
     bool described_ = false;
     StreamDescription description_;

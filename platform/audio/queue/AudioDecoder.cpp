@@ -1,5 +1,7 @@
 #include "platform/audio/queue/AudioDecoder.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <mutex>
 
@@ -171,6 +173,10 @@ bool AudioDecoder::takeInBandConfig(std::span<const uint8_t> packet, const Frame
         samplesToSkip_ = *skip;
         return true;
     }
+    if (const auto keep = keepMarkSamples(packet)) {
+        samplesToKeep_ = *keep;
+        return true;
+    }
     if (isConfigFragment(packet)) {
         const uint8_t index = packet[5];
         const uint8_t count = packet[6];
@@ -191,6 +197,7 @@ bool AudioDecoder::takeInBandConfig(std::span<const uint8_t> packet, const Frame
     const uint32_t formatId = inBandConfigFormat(packet);
     if (formatId == 0) return false;
     drain(onFrame);
+    samplesToKeep_ = kKeepEverything;
     ++link_;
     format_.mFormatID = formatId;
     codecId_ = codecFor(format_);
@@ -254,12 +261,17 @@ void AudioDecoder::receiveFrames(const FrameHandler& onFrame) {
 }
 
 void AudioDecoder::deliver(const AVFrame& frame, const FrameHandler& onFrame) {
-    if (samplesToSkip_ == 0) {
-        onFrame(frame);
-        return;
+    // The padding past a stream's end goes first, then what a seek said to drop.
+    uint32_t samples = uint32_t(frame.nb_samples);
+    if (samplesToKeep_ != kKeepEverything) {
+        samples = std::min(samples, samplesToKeep_);
+        samplesToKeep_ -= samples;
     }
-    if (uint32_t(frame.nb_samples) <= samplesToSkip_) {
-        samplesToSkip_ -= uint32_t(frame.nb_samples);
+    const uint32_t skipped = std::min(samples, samplesToSkip_);
+    samplesToSkip_ -= skipped;
+    if (skipped == samples) return;
+    if (skipped == 0 && samples == uint32_t(frame.nb_samples)) {
+        onFrame(frame);
         return;
     }
     // A view of the frame's own buffers from the first sample kept; never unreferenced.
@@ -270,15 +282,14 @@ void AudioDecoder::deliver(const AVFrame& frame, const FrameHandler& onFrame) {
     const size_t planes = planar ? size_t(channels) : 1;
     trimmedPlanes_.resize(planes);
     for (size_t plane = 0; plane < planes; ++plane) {
-        trimmedPlanes_[plane] = frame.extended_data[plane] + samplesToSkip_ * step;
+        trimmedPlanes_[plane] = frame.extended_data[plane] + skipped * step;
     }
     AVFrame view = frame;
     view.extended_data = trimmedPlanes_.data();
     for (size_t plane = 0; plane < planes && plane < AV_NUM_DATA_POINTERS; ++plane) {
         view.data[plane] = trimmedPlanes_[plane];
     }
-    view.nb_samples -= int(samplesToSkip_);
-    samplesToSkip_ = 0;
+    view.nb_samples = int(samples - skipped);
     onFrame(view);
 }
 
@@ -299,6 +310,7 @@ void AudioDecoder::drain(const FrameHandler& onFrame) {
 
 void AudioDecoder::reset() {
     samplesToSkip_ = 0;
+    samplesToKeep_ = kKeepEverything;
     if (context_) avcodec_flush_buffers(context_.get());
     parser_.reset();
     pcmCarry_.clear();

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/audio/InBandConfig.h"
+
 #include "platform/audio/AudioTypes.h"
 #include "platform/audio/queue/FFmpegHandles.h"
 
@@ -62,6 +64,7 @@ private:
     AVCodecID codecId_;
     std::vector<uint8_t> configFragments_;
     uint32_t samplesToSkip_ = 0;
+    uint32_t samplesToKeep_ = kKeepEverything;  // of the output to come, before the skip
     unsigned link_ = 0;
     std::vector<uint8_t*> trimmedPlanes_;
     unsigned configFragmentsSeen_ = 0;
