@@ -208,11 +208,20 @@ void HlsReadStream::takeMedia(HlsMediaPlaylist media) {
                     .sequence;
         }
         lastReloadBroughtNothing_ = false;
+        lastNewSegmentAt_ = std::chrono::steady_clock::now();
     } else {
         const bool anyNew = std::any_of(
             media.segments.begin(), media.segments.end(),
             [&](const HlsSegment& segment) { return segment.sequence >= *nextSequence_; });
         lastReloadBroughtNothing_ = !anyNew;
+        const auto now = std::chrono::steady_clock::now();
+        if (anyNew || media.ended) {
+            lastNewSegmentAt_ = now;
+        } else if (std::chrono::duration<double>(now - lastNewSegmentAt_).count() >
+                   kStuckTargetDurations * std::max(1.0, media.targetDuration)) {
+            fail("the live HLS playlist has stopped changing");
+            return;
+        }
         // Fallen behind the window: the oldest segment still listed is next.
         if (!media.segments.empty() && media.segments.front().sequence > *nextSequence_) {
             platform::logf(

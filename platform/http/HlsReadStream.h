@@ -14,6 +14,7 @@
 // Threads: as every ReadStream, one thread, the one whose RunLoop drives the downloads and the
 // waits between reloads (RunLoop timers).
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ public:
     static constexpr uint64_t kMaxBandwidth = 320000;
     static constexpr size_t kMaxPlaylistBytes = 1u << 20;
     static constexpr int kReloadAttempts = 3;
+    // A live list that has brought nothing new for this many target durations is stuck (its
+    // packager has stopped): the stream fails, so that the player can tell and try again,
+    // rather than wait in silence for good. The figure is the one ExoPlayer uses.
+    static constexpr double kStuckTargetDurations = 3.5;
 
     // `playlistText`: what `url` answered, already read.
     HlsReadStream(std::string url, std::string playlistText, ReadStreamOptions options,
@@ -84,6 +89,7 @@ private:
     std::optional<uint64_t> nextSequence_;
     size_t segmentsRead_ = 0;
     bool lastReloadBroughtNothing_ = false;
+    std::chrono::steady_clock::time_point lastNewSegmentAt_;
     int reloadFailures_ = 0;
 
     std::unique_ptr<ReadStream> inner_;

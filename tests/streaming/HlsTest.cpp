@@ -1,6 +1,7 @@
 // HLS through the whole engine: the playlist read at the stream's address, its segments read
 // one after the other as one body (ADTS segments, MPEG-TS segments), on demand and live.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -205,6 +206,37 @@ TEST_F(HlsTest, ALivePlaylistIsReloadedAndItsSegmentsReadInOrder) {
     const Pcm reference =
         referenceDecode(fixturePath("hls-ts.ts"), capture.sampleRate, capture.channels);
     EXPECT_TRUE(sameAudio(capture, reference, 1e-4f, 1024));
+}
+
+// A live list whose packager has stopped: the same three segments at every reload, never an
+// end. They are read once each and played; after three and a half target durations without a
+// new one the run fails, and the player can tell, instead of waiting in silence for good.
+TEST_F(HlsTest, ALivePlaylistThatStopsChangingFailsTheRun) {
+    const std::vector<std::string> segments = serveFolder("hls-ts");
+    std::atomic<int> reloads{0};
+    server->serve("/stuck/index.m3u8", [&](const testsupport::RecordedRequest&) {
+        reloads.fetch_add(1);
+        std::ostringstream text;
+        text << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n";
+        for (size_t i = 0; i < 3; ++i) text << "#EXTINF:2.0,\n/hls/hls-ts/" << segments[i] << "\n";
+        return Response::bytes(text.str()).header("Content-Type", kPlaylistType);
+    });
+    useCapture(0);
+    auto streamer = makeStreamer("/stuck/index.m3u8");
+    streamer->start();
+    ASSERT_TRUE(waitForIdle(*streamer, 60));
+    EXPECT_EQ(streamer->errorCode(), AS_AUDIO_DATA_NOT_FOUND);
+    const std::vector<std::string> logged = logs->lines();
+    EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [](const std::string& line) {
+        return line.find("stopped changing") != std::string::npos;
+    })) << ::testing::PrintToString(logged);
+    EXPECT_EQ(segmentRequests(),
+              (std::vector<std::string>{"/hls/hls-ts/" + segments[0], "/hls/hls-ts/" + segments[1],
+                                        "/hls/hls-ts/" + segments[2]}));
+    // The first reload after a target duration, then every half of one: about eight in all.
+    EXPECT_GE(reloads.load(), 5);
+    EXPECT_LE(reloads.load(), 12);
+    EXPECT_GT(captured(*lastSink()).frames(), size_t(5 * 44100));
 }
 
 // A master playlist: the video variant is passed over for the audio one within the bound.
