@@ -86,7 +86,6 @@ inline std::optional<uint32_t> skipMarkSamples(std::span<const uint8_t> packet) 
 // and lifts it after them, so that a stream that goes on after a false end loses nothing.
 // "\x07keep" and the count.
 inline constexpr uint8_t kKeepMarkMagic[5] = {0x07, 'k', 'e', 'e', 'p'};
-inline constexpr size_t kKeepMarkBytes = sizeof kKeepMarkMagic + 4;
 inline constexpr uint32_t kKeepEverything = std::numeric_limits<uint32_t>::max();
 
 inline std::vector<uint8_t> keepMark(uint32_t samples) {

@@ -1,7 +1,6 @@
 #include "platform/audio/queue/AudioDecoder.h"
 
 #include <algorithm>
-
 #include <cstring>
 #include <mutex>
 

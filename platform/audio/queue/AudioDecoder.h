@@ -12,9 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/audio/InBandConfig.h"
-
 #include "platform/audio/AudioTypes.h"
+#include "platform/audio/InBandConfig.h"
 #include "platform/audio/queue/FFmpegHandles.h"
 
 namespace audio {
