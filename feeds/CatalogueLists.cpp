@@ -1,5 +1,7 @@
 #include "feeds/CatalogueLists.h"
 
+#include "feeds/PlainFeedReader.h"
+
 #include "xml/CXMLDocument.h"
 #include "xml/CXMLElement.h"
 
@@ -77,7 +79,7 @@ std::vector<std::string> authorsOf(const CXMLDocument& document) {
 
 }  // namespace
 
-CatalogueLists buildCatalogueLists(std::string_view bytes, bool withAuthors) {
+CatalogueLists buildCatalogueListsFromDocument(std::string_view bytes, bool withAuthors) {
     CatalogueLists lists;
     const std::unique_ptr<CXMLDocument> document =
         CXMLDocument::initWithData(bytes, kFeedParseOptions);
@@ -86,4 +88,9 @@ CatalogueLists buildCatalogueLists(std::string_view bytes, bool withAuthors) {
     lists.urls = urlsOf(*document);
     if (withAuthors) lists.artists = authorsOf(*document);
     return lists;
+}
+
+CatalogueLists buildCatalogueLists(std::string_view bytes, bool withAuthors) {
+    if (auto lists = readPlainFeed(bytes, withAuthors)) return std::move(*lists);
+    return buildCatalogueListsFromDocument(bytes, withAuthors);
 }

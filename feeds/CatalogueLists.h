@@ -24,4 +24,10 @@ struct CatalogueLists {
 // absent (an enclosure without `url`, a CDATA or comment child of a title, an empty author) or
 // when the document model cannot wrap a node: the whole attempt then counts as failed.
 // Any thread; each call parses its own document.
+//
+// A plain feed is read in one pass without a tree (see PlainFeedReader.h); anything else, and
+// every failure, through the document model, which is the reference for the result.
 CatalogueLists buildCatalogueLists(std::string_view bytes, bool withAuthors);
+
+// The same lists, always through the document model.
+CatalogueLists buildCatalogueListsFromDocument(std::string_view bytes, bool withAuthors);

@@ -6,7 +6,6 @@
 
 #include <libxml/xmlerror.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -62,28 +61,17 @@ HTMLParse parseHTML(const std::string& text) {
     return parse;
 }
 
-// As xmlReadMemory, but through the push parser, a block at a time: xmlReadMemory first
-// copies the whole input into a buffer of its own, which grows by doubling, so a 2.6 MB feed
-// would hold 4 MB more while its tree is built. The push parser keeps only what it has not
-// parsed yet.
+// Through the push parser, a block at a time (see parseInBlocks): a 2.6 MB feed read with
+// xmlReadMemory would hold 4 MB more while its tree is built.
 xmlhandles::DocPtr readInBlocks(std::string_view data) {
-    constexpr std::size_t kBlock = 64 * 1024;
     xmlhandles::ParserCtxtPtr context(
         xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr));
     if (!context) return nullptr;
     xmlCtxtUseOptions(context.get(), kCXMLParseOptions);
-    for (std::size_t offset = 0; offset < data.size(); offset += kBlock) {
-        const std::size_t length = std::min(kBlock, data.size() - offset);
-        if (xmlParseChunk(context.get(), data.data() + offset, static_cast<int>(length), 0) !=
-                XML_ERR_OK &&
-            !context->wellFormed) {
-            break;
-        }
-    }
-    xmlParseChunk(context.get(), nullptr, 0, 1);
+    const bool wellFormed = parseInBlocks(context.get(), data);
     xmlhandles::DocPtr doc(context->myDoc);
     context->myDoc = nullptr;
-    if (!context->wellFormed) doc.reset();
+    if (!wellFormed) doc.reset();
     return doc;
 }
 
