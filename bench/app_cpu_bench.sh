@@ -43,6 +43,17 @@ for _ in $(seq 100); do
   curl -s -o /dev/null --max-time 1 "http://127.0.0.1:$((port + 1))/adXML.plist" && break
   sleep 0.1
 done
+# On a new build the station first makes its audio (about a minute) and the live stream has
+# nothing to send until then: measuring before it does would time an app that never plays.
+liveReady=0
+for _ in $(seq 300); do
+  if [ "$(curl -s --max-time 1 "http://127.0.0.1:$port/" 2>/dev/null | head -c 1 | wc -c)" -gt 0 ]; then
+    liveReady=1
+    break
+  fi
+  sleep 0.5
+done
+[ "$liveReady" = 1 ] || { echo "app_cpu_bench: the station's live stream sent nothing" >&2; exit 1; }
 sleep 1
 
 ticks=$(getconf CLK_TCK)
